@@ -1,0 +1,18 @@
+#include "channel/ZuOptions.h"
+
+#include "generator/Zugen4.h"
+
+namespace Zu {
+
+TZuGen4Options::TZuGen4Options(TZuGen4* owner) : FGenerator(owner) {}
+TZuGen4Options::~TZuGen4Options() = default;
+
+void TZuGen4Options::SetEnableDuplexIntMod(bool v) {
+  if (v == FEnableDuplexIntMod) return;
+  FEnableDuplexIntMod = v;
+  // Only a running pair has to be restarted in the new form.
+  if (FGenerator->ChA()->Mode() == ZGMdC_IntModulation && FGenerator->ChB()->Mode() == ZGMdC_IntModulation)
+    FGenerator->TryUpdateMode();
+}
+
+}  // namespace Zu

@@ -1,0 +1,26 @@
+// Switches that concern both channels.
+#pragma once
+
+#include "generator/ZuTypes.h"
+
+namespace Zu {
+
+class ZUGEN_API TZuGen4Options : public TPersistent {
+public:
+  explicit TZuGen4Options(TZuGen4* owner);
+  ~TZuGen4Options() override;
+
+  bool EnableDuplexIntMod() const { return FEnableDuplexIntMod; }
+  // Restarts a running internal-modulation pair in the new form.
+  void SetEnableDuplexIntMod(bool v);
+  bool OverModulationNotify() const { return FOverModulationNotify; }
+  void SetOverModulationNotify(bool v) { FOverModulationNotify = v; }
+  void UpdateOptions() {}
+
+private:
+  TZuGen4* FGenerator;
+  bool FEnableDuplexIntMod = false;
+  bool FOverModulationNotify = true;
+};
+
+}  // namespace Zu

@@ -1,0 +1,111 @@
+// Physical values to register codes and back, and the reference clock.
+#include <cmath>
+#include <limits>
+
+#include "generator/Zugen4.h"
+
+namespace Zu {
+
+namespace {
+// Nearest integer, ties to even, worked out by hand so that a host which
+// changed the FPU rounding mode still gets the same codes.
+double RoundHalfEven(double v) {
+  double r = std::floor(v);
+  const double frac = v - r;  // exact for every finite double
+  if (frac > 0.5 || (frac == 0.5 && std::fmod(r, 2.0) != 0.0)) r += 1.0;
+  return r;
+}
+}  // namespace
+
+int64_t RoundToInt64(double value) {
+  if (std::isnan(value)) return 0;
+  const double r = RoundHalfEven(value);
+  constexpr double kTop = 9223372036854775808.0;  // 2^63
+  if (r >= kTop) return std::numeric_limits<int64_t>::max();
+  if (r < -kTop) return std::numeric_limits<int64_t>::min();
+  return static_cast<int64_t>(r);
+}
+
+uint32_t TZuGen4::Conv_FreqToCode(double freq) const {
+  const double k = 4294.967296 / FGenFreq;
+  const double code = freq * k;
+  return static_cast<uint32_t>(static_cast<uint64_t>(RoundToInt64(code)));
+}
+
+double TZuGen4::Conv_CodeToFreq(const double code) const {
+  return (code + 1.0) * (0.000232830643654 * FGenFreq);
+}
+
+int TZuGen4::Conv_AmplToCode(double ampl) {
+  const double code = 163.84 * ampl - 1.0;
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(RoundToInt64(code))));
+}
+
+double TZuGen4::Conv_CodeToAmpl(const double code) { return (code + 1.0) * 0.0061035156; }
+
+int TZuGen4::Conv_PhaseToCode(double phase) {
+  const double code = 45.51111111111111 * phase;
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(RoundToInt64(code))));
+}
+
+double TZuGen4::Conv_CodeToPhase(const double code) {
+  double p = code * 0.0219726563;
+  if (p >= 360.0) p = p - 360.0;
+  return p;
+}
+
+double TZuGen4::Conv_AmplTodB(const double ampl) {
+  const long double ratio = 0.01L * static_cast<long double>(ampl);
+  return 20.0 * static_cast<double>(std::log10(ratio));
+}
+
+double TZuGen4::Conv_AdBToAmpl(const double dB) { return 100.0 * std::pow(1.12201845430196, dB); }
+
+double TZuGen4::Conv_Value(double value, const double num, const double den) {
+  const double q = num / den;
+  return value * q;
+}
+
+double TZuGen4::Conv_Value(double value, const double num, const double den, const signed char digit) {
+  const double x = Conv_Value(value, num, den);
+  if (!std::isfinite(x)) return x;
+  if (digit == 0) return RoundHalfEven(x);
+  // Scale by an exact power of ten where possible: 100 is exact, 0.01 is not.
+  const double factor = std::pow(10.0, digit < 0 ? -digit : digit);
+  return digit < 0 ? RoundHalfEven(x * factor) / factor : RoundHalfEven(x / factor) * factor;
+}
+
+void TZuGen4::CalcGenFreq() { FGenFreq = static_cast<double>(FFreqScale) * FRefFreq; }
+
+void TZuGen4::SetUseExtRefFreq(bool value) {
+  if (value == FUseExtRefFreq) return;
+  FUseExtRefFreq = value;
+  if (!value) {
+    FRefFreq = REFFREQ_DEF;
+    FFreqScale = FREQSCALE_DEF;
+    CalcGenFreq();
+  }
+  TryUpdateMode();
+}
+
+void TZuGen4::SetRefFreq(double value) {
+  if (!FUseExtRefFreq || value == FRefFreq) return;
+  // The system clock divides every frequency code: it must stay finite and positive.
+  if (!std::isfinite(value) || value <= 0.0) return;
+  FRefFreq = value;
+  CalcGenFreq();
+}
+
+void TZuGen4::SetFreqScale(int value) {
+  if (!FUseExtRefFreq || value == FFreqScale) return;
+  if (value > FREQSCALE_MAX) value = FREQSCALE_MAX;
+  if (value < FREQSCALE_MIN) value = FREQSCALE_MIN;
+  FFreqScale = value;
+  CalcGenFreq();
+}
+
+void TZuGen4::WriteExtFreqScale() {
+  WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, ZGCmd_ExtFreqScale, static_cast<uint8_t>(FFreqScale)));
+}
+
+}  // namespace Zu

@@ -1,0 +1,182 @@
+// Construction, activation and the update cycle of the generator.
+#include <stdexcept>
+
+#include "generator/Zugen4.h"
+
+namespace Zu {
+
+TZuGen4::TZuGen4(TComponent* AOwner) : TComponent(AOwner), FPlatform(DefaultPlatform()) {
+  FAutoUpdate = true;
+  FChA = std::make_unique<TZuGen4ChannelA>(this);
+  FChB = std::make_unique<TZuGen4ChannelB>(this);
+  FOptions = std::make_unique<TZuGen4Options>(this);
+  FUseExtRefFreq = false;
+  FRefFreq = REFFREQ_DEF;
+  FFreqScale = FREQSCALE_DEF;
+  CalcGenFreq();
+}
+
+TZuGen4::~TZuGen4() {
+  try {
+    SetActive(false);
+  } catch (...) {
+    // Already reported through OnFTError; a destructor must not throw.
+  }
+  FChB.reset();
+  FChA.reset();
+  FOptions.reset();
+}
+
+void TZuGen4::Loaded() {}
+
+void TZuGen4::SetPlatform(TPlatform platform) {
+  if (FActive) throw std::logic_error("TZuGen4::SetPlatform: the device is open");
+  FPlatform = CompletePlatform(std::move(platform));
+}
+
+void TZuGen4::SetActive(bool value) {
+  if (value == FActive) return;
+  if (value) {
+    if (OpenFTPort()) {
+      try {
+        TryUpdateMode();
+      } catch (...) {
+        // The device is open all the same; tell the host before the failure.
+        Fire(OnChangeActiveState);
+        throw;
+      }
+    }
+    Fire(OnChangeActiveState);
+    return;
+  }
+  Deactivate();
+}
+
+void TZuGen4::Deactivate() {
+  FActive = false;
+  UpdateDependentTimers();  // the tuners stop polling
+  FActive = true;           // the reset frame needs an open link
+  try {
+    ResetGen();
+  } catch (...) {
+    // The instrument no longer answers (unplugged, most likely). Let go of the
+    // handle anyway, so that a replugged instrument can be opened again.
+    CloseFTPort();
+    FHandle = nullptr;
+    FActive = false;
+    Fire(OnChangeActiveState);
+    throw;
+  }
+  CloseFTPort();
+  Fire(OnChangeActiveState);
+}
+
+void TZuGen4::SetAutoUpdate(bool value) {
+  if (value == FAutoUpdate) return;
+  FAutoUpdate = value;
+  if (value) TryUpdateMode();
+}
+
+void TZuGen4::TryUpdateMode() {
+  if (FAutoUpdate && ComponentState().Contains(csLoading)) UpdateMode();
+}
+
+void TZuGen4::UpdateDependentTimers() {
+  FChA->UpdateDependentTimers();
+  FChB->UpdateDependentTimers();
+}
+
+void TZuGen4::ResetGen() { WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, ZGCmd_Reset)); }
+
+void TZuGen4::UpdateDDSs(bool value) {
+  WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, value ? ZGCmd_UpdateSync : ZGCmd_Update));
+}
+
+void TZuGen4::UpdateMode() {
+  UpdateDependentTimers();
+  if (!FActive) return;
+  ResetGen();
+  if (FUseExtRefFreq) WriteExtFreqScale();
+
+  TZuGen4Channel* const a = FChA.get();
+  TZuGen4Channel* const b = FChB.get();
+  // First = A if A is in the mode, else B; second = the other one only when it
+  // is in the same mode.
+  TZuGen4Channel* first = nullptr;
+  TZuGen4Channel* second = nullptr;
+  auto select = [&](TZuGen4ModesCommon mode) {
+    const bool inA = a->Mode() == mode;
+    const bool inB = b->Mode() == mode;
+    first = inA ? a : (inB ? b : nullptr);
+    second = (inA && inB) ? b : nullptr;
+    return first != nullptr;
+  };
+
+  if (select(ZGMdC_gen)) {
+    first->SetModeSinGeneration();
+    if (second) second->SetModeSinGeneration();
+    UpdateDDSs(true);
+  }
+  if (select(ZGMdC_IntModulation)) SetModeIntModulation(first, second);
+  if (a->Mode() == ZGMdC_DDSMod) a->SetModeDDSMod();
+  if (b->Mode() == ZGMdC_DDSMod) b->SetModeDDSMod();
+  if (select(ZGMdC_tuning)) first->SetModeTuning();
+  if (select(ZGMdC_ExtModulation)) SetModeExtModulation(first, second);
+  if (a->Mode() == ZGMdC_ExtModulationA12) SetModeExtModulation(a, nullptr);
+  if (a->Mode() == ZGMdC_ExtModulationAB1) {
+    b->SetOpened(true);
+    b->WriteAFPtoGen();
+    a->SetModeExtModulation(false);
+    TZuGen4ExtModulation::StartDuplexModulation(FChA.get());
+  }
+  if (select(ZGMdC_LFM)) SetModeLFM(first, second);
+  Fire(AfterUpdate);
+}
+
+void TZuGen4::SetModeIntModulation(TZuGen4Channel* first, TZuGen4Channel* second) {
+  if (!first) return;
+  if (!second) {
+    first->SetModeIntModulation(true);
+    first->IntModulation()->StartSingleModulation(true);
+  } else if (FOptions->EnableDuplexIntMod()) {
+    first->SetModeIntModulation(true);
+    second->SetOpened(true);
+    second->WriteAFPtoGen();
+    first->IntModulation()->StartDuplexModulation(true);
+  } else {
+    first->SetModeIntModulation(false);
+    first->IntModulation()->StartModulationCmd(ZGCmd_IntModPrepare);
+    second->SetModeIntModulation(false);
+    second->IntModulation()->StartModulationCmd(ZGCmd_IntModPrepare);
+    first->IntModulation()->StartDoubleModulation(true);
+  }
+}
+
+void TZuGen4::SetModeExtModulation(TZuGen4Channel* first, TZuGen4Channel* second) {
+  if (!first) return;
+  if (!second) {
+    first->SetModeExtModulation(true);
+    return;
+  }
+  first->SetModeExtModulation(false);
+  second->SetModeExtModulation(false);
+  // The pair is always A and B; the joint start takes them in that order.
+  TZuGen4ExtModulation::StartDoubleModulation(FChA.get(), FChB.get());
+}
+
+void TZuGen4::SetModeLFM(TZuGen4Channel* first, TZuGen4Channel* second) {
+  if (!first) return;
+  if (!second) {
+    first->SetModeLFM(true);
+    return;
+  }
+  // The first sweep is loaded without its run command; the second one starts both.
+  first->SetModeLFM(false);
+  second->SetModeLFM(true);
+}
+
+bool TZuGen4::CompareIntModForDuplex() const {
+  return FChA->IntModulation()->Type() == FChB->IntModulation()->Type();
+}
+
+}  // namespace Zu

@@ -1,0 +1,132 @@
+// The generator component: the USB command link, the update cycle, the value
+// conversions and the reference clock. It owns both channels and the options.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "generator/ZuTypes.h"
+
+namespace Zu {
+
+class ZUGEN_API TZuGen4 : public TComponent {
+public:
+  static constexpr double REFFREQ_DEF = 25.0;
+  static constexpr int FREQSCALE_DEF = 16;
+  // The reference multiplier's range: larger values are cut to the top, and
+  // smaller ones raised to the bottom so the system clock never becomes zero.
+  static constexpr int FREQSCALE_MIN = 4;
+  static constexpr int FREQSCALE_MAX = 20;
+  // How long the instrument needs after each command.
+  static constexpr uint32_t CMD_WAIT_MS = 20;
+
+  static constexpr const char* MSG_CMD_WRITE_ERROR = "Ошибка при записи команды в FTPort";
+  static constexpr const char* MSG_DATA_WRITE_ERROR = "Ошибка при записи данных в FTPort";
+  static constexpr const char* MSG_DATA_READ_ERROR = "Ошибка при чтении данных из FTPort";
+
+  explicit TZuGen4(TComponent* AOwner = nullptr);
+  // Resets the instrument and closes the device when it is open; never throws
+  // (a failing link has been reported through OnFTError).
+  ~TZuGen4() override;
+
+  // Leaves csLoading in place, so a generator read from a stream keeps
+  // updating the instrument automatically.
+  void Loaded() override;
+
+  // Platform of this generator (driver, clock, timers); defaults to the
+  // process-wide one. Change it only while the generator is inactive.
+  void SetPlatform(TPlatform platform);
+  const TPlatform& Platform() const { return FPlatform; }
+
+  // --- USB command link ---
+  bool OpenFTPort();
+  bool CloseFTPort();
+  bool WriteCmdFTPort(TZuGen4Cmd frame);
+  bool WriteBytesToFTPort(const unsigned char* buffer, unsigned int count);
+  unsigned int ReadBytesFromFTPort(unsigned char* buffer, unsigned int count);
+
+  // --- published properties ---
+  bool GetActive() const { return FActive; }
+  bool Active() const { return FActive; }
+  void SetActive(bool value);
+  FT_STATUS Status() const { return FStatus; }
+  TZuGen4ChannelA* ChA() const { return FChA.get(); }
+  TZuGen4ChannelB* ChB() const { return FChB.get(); }
+  TZuGen4Options* Options() const { return FOptions.get(); }
+  bool AutoUpdate() const { return FAutoUpdate; }
+  void SetAutoUpdate(bool value);
+  bool UseExtRefFreq() const { return FUseExtRefFreq; }
+  void SetUseExtRefFreq(bool value);
+  double RefFreq() const { return FRefFreq; }
+  // Ignored unless the reference is external; zero, negative and non-finite
+  // values are refused and leave the reference as it was.
+  void SetRefFreq(double value);
+  int FreqScale() const { return FFreqScale; }
+  void SetFreqScale(int value);
+  // System clock in MHz: FreqScale × RefFreq.
+  double GenFreq() const { return FGenFreq; }
+
+  // --- update cycle ---
+  void TryUpdateMode();
+  void UpdateMode();
+  void UpdateDependentTimers();
+  void ResetGen();
+  void UpdateDDSs(bool value);
+  void SetModeIntModulation(TZuGen4Channel* first, TZuGen4Channel* second);
+  void SetModeExtModulation(TZuGen4Channel* first, TZuGen4Channel* second);
+  void SetModeLFM(TZuGen4Channel* first, TZuGen4Channel* second);
+  bool CompareIntModForDuplex() const;
+
+  // --- reference clock ---
+  void CalcGenFreq();
+  void WriteExtFreqScale();
+
+  // --- conversions ---
+  static double Conv_CodeToAmpl(const double code);
+  static double Conv_CodeToPhase(const double code);
+  static double Conv_AmplTodB(const double ampl);
+  static double Conv_AdBToAmpl(const double dB);
+  static int Conv_AmplToCode(double ampl);
+  static int Conv_PhaseToCode(double phase);
+  static double Conv_Value(double value, const double num, const double den);
+  static double Conv_Value(double value, const double num, const double den, const signed char digit);
+  uint32_t Conv_FreqToCode(double freq) const;
+  double Conv_CodeToFreq(const double code) const;
+
+  // --- events ---
+  TNotifyEvent OnFTError;
+  TParamValueErrorEvent OnParamValueError;
+  TChannelEvent OnADCTimer;
+  TNotifyEvent AfterUpdate;
+  TChModeChangeEvent OnChModeChange;
+  TNotifyEvent OnChangeActiveState;
+  TNotifyEvent OnGenResponseWait;
+  TNotifyEvent OnErrorFile;
+  TOverModulationEvent OnOverModulation;
+
+private:
+  void WaitForInstrument();
+  void Fire(const TNotifyEvent& event) {
+    if (event) event(this);
+  }
+  void Deactivate();
+
+  TPlatform FPlatform;
+  FT_HANDLE FHandle = nullptr;
+  uint8_t FStatus = 0;
+  std::unique_ptr<TZuGen4ChannelA> FChA;
+  std::unique_ptr<TZuGen4ChannelB> FChB;
+  std::unique_ptr<TZuGen4Options> FOptions;
+  double FRefFreq = REFFREQ_DEF;
+  int FFreqScale = FREQSCALE_DEF;
+  double FGenFreq = 0.0;
+  bool FActive = false;
+  bool FAutoUpdate = true;
+  bool FUseExtRefFreq = false;
+};
+
+// Rounds to the nearest integer, ties to even, and brings any double into
+// int64 range: NaN gives 0, values beyond the range the nearest bound.
+ZUGEN_API int64_t RoundToInt64(double value);
+
+}  // namespace Zu

@@ -1,0 +1,87 @@
+#include "modulation/ZuTuner.h"
+
+#include "generator/Zugen4.h"
+
+namespace Zu {
+
+TZuGen4Tuner::TZuGen4Tuner(TZuGen4Channel* owner) : FChannel(owner) {}
+
+TZuGen4Tuner::~TZuGen4Tuner() {
+  FADCTimerEnabled = false;
+  try {
+    UpdateADCTimer();
+  } catch (...) {
+    // Stopping a timer cannot fail; nothing to report while going away.
+  }
+}
+
+void TZuGen4Tuner::SetType(TZuGen4AFPModes t) {
+  if (t == FType) return;
+  FType = t;
+  FChannel->UpdateMode();
+}
+
+void TZuGen4Tuner::SetScale(int s) {
+  if (s == FScale) return;
+  FScale = s;
+  FChannel->UpdateMode();
+}
+
+void TZuGen4Tuner::SetADCTimerEnabled(bool v) {
+  if (v == FADCTimerEnabled) return;
+  FADCTimerEnabled = v;
+  UpdateADCTimer();
+}
+
+void TZuGen4Tuner::SetADCTimerInterval(int ms) {
+  if (ms == FADCTimerInterval || ms < 0) return;
+  FADCTimerInterval = ms;
+  UpdateADCTimer();
+}
+
+void TZuGen4Tuner::UpdateADCTimer() {
+  // Polling timers arrive with the owner-thread timer service.
+}
+
+void TZuGen4Tuner::ADCTimer() {
+  GetADCValue();
+  TZuGen4* gen = FChannel->Generator();
+  if (gen->OnADCTimer) gen->OnADCTimer(FChannel);
+}
+
+void TZuGen4Tuner::GetADCValue() {
+  TZuGen4* gen = FChannel->Generator();
+  gen->WriteCmdFTPort(TZuGen4Cmd(FChannel->ChannelType(), ZGCmd_ReadADC, 0, 0, 0, 0, 0, 1));
+  unsigned char b[4] = {};
+  // An inactive link reads nothing; the last reading stays.
+  if (gen->ReadBytesFromFTPort(b, 4) != 4) return;
+  uint32_t v = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+  if (FType == ZGAFPms_ampl || FType == ZGAFPms_phase) v >>= 16;
+  FADCValue = v;
+}
+
+void TZuGen4Tuner::SetModeFreqTune() {
+  TZuGen4* gen = FChannel->Generator();
+  const TZuGen4ChNames ch = FChannel->ChannelType();
+  gen->WriteCmdFTPort(TZuGen4Cmd::With32(
+      ch, ZGCmd_BaseValue, gen->Conv_FreqToCode(TZuGen4::Conv_Value(FChannel->Frequency(), 1000.0, 1.0))));
+  gen->WriteCmdFTPort(TZuGen4Cmd(ch, ZGCmd_TuneFreq, static_cast<uint8_t>(FScale)));
+}
+
+void TZuGen4Tuner::SetModeAmplTune() {
+  TZuGen4* gen = FChannel->Generator();
+  const TZuGen4ChNames ch = FChannel->ChannelType();
+  gen->WriteCmdFTPort(TZuGen4Cmd::With16(
+      ch, ZGCmd_BaseValue, static_cast<uint32_t>(TZuGen4::Conv_AmplToCode(FChannel->Amplitude()))));
+  gen->WriteCmdFTPort(TZuGen4Cmd(ch, ZGCmd_TuneAmpl, static_cast<uint8_t>(FScale)));
+}
+
+void TZuGen4Tuner::SetModePhaseTune() {
+  TZuGen4* gen = FChannel->Generator();
+  const TZuGen4ChNames ch = FChannel->ChannelType();
+  gen->WriteCmdFTPort(TZuGen4Cmd::With16(
+      ch, ZGCmd_BaseValue, static_cast<uint32_t>(TZuGen4::Conv_PhaseToCode(FChannel->Phase()))));
+  gen->WriteCmdFTPort(TZuGen4Cmd(ch, ZGCmd_TunePhase, static_cast<uint8_t>(FScale)));
+}
+
+}  // namespace Zu

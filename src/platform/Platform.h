@@ -1,0 +1,73 @@
+// What the library takes from the platform: the USB bridge driver, a
+// millisecond clock and periodic timers. Each has a process-wide default and a
+// per-generator override, so tests and the simulator never touch the OS.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "platform/ZuExport.h"
+
+namespace Zu {
+
+// Driver results, as the bridge vendor's driver names them. The driver
+// returns 32 bits; the generator keeps the low byte.
+using FT_STATUS = uint32_t;
+using FT_HANDLE = void*;
+
+inline constexpr FT_STATUS FT_OK = 0;
+inline constexpr FT_STATUS FT_INVALID_HANDLE = 1;
+inline constexpr FT_STATUS FT_DEVICE_NOT_FOUND = 2;
+inline constexpr FT_STATUS FT_DEVICE_NOT_OPENED = 3;
+inline constexpr FT_STATUS FT_IO_ERROR = 4;
+inline constexpr FT_STATUS FT_INSUFFICIENT_RESOURCES = 5;
+
+// The four operations of the USB bridge driver.
+class ZUGEN_API TFtDriver {
+public:
+  virtual ~TFtDriver();
+  virtual FT_STATUS Open(int index, FT_HANDLE* handle) = 0;
+  virtual FT_STATUS Close(FT_HANDLE handle) = 0;
+  virtual FT_STATUS Read(FT_HANDLE handle, void* buf, uint32_t wanted, uint32_t* got) = 0;
+  virtual FT_STATUS Write(FT_HANDLE handle, const void* buf, uint32_t count, uint32_t* written) = 0;
+};
+
+// Millisecond ticks and a way to let time pass without burning the CPU.
+class ZUGEN_API TClock {
+public:
+  virtual ~TClock();
+  virtual uint32_t GetTickCount() = 0;
+  virtual void Sleep(uint32_t ms) = 0;
+};
+
+// Periodic callbacks delivered on the thread that created the timer.
+class ZUGEN_API TTimerService {
+public:
+  using TCallback = std::function<void()>;
+  virtual ~TTimerService();
+  // Starts a periodic timer of periodMs milliseconds; the first call comes one
+  // full period after the start. Returns a non-zero id, or 0 when the system
+  // refuses to create the timer.
+  virtual uint32_t Start(uint32_t periodMs, TCallback callback) = 0;
+  // Stops a timer; stopping an unknown or stopped id is harmless.
+  virtual void Stop(uint32_t id) = 0;
+};
+
+struct TPlatform {
+  std::shared_ptr<TFtDriver> Driver;
+  std::shared_ptr<TClock> Clock;
+  std::shared_ptr<TTimerService> Timers;
+};
+
+// Used by every generator created afterwards. Members left empty fall back to
+// the system's own.
+ZUGEN_API void SetDefaultPlatform(TPlatform platform);
+ZUGEN_API TPlatform DefaultPlatform();
+// The real one: the bridge vendor's driver library, the monotonic clock.
+ZUGEN_API TPlatform SystemPlatform();
+
+// Fills the empty members of p from the system platform.
+TPlatform CompletePlatform(TPlatform p);
+
+}  // namespace Zu
