@@ -61,7 +61,13 @@ public:
   void FailRead(unsigned nth, TFault fault);
   // The instrument goes away: every write and read fails until Replug.
   void Unplug() { FUnplugged = true; }
-  void Replug() { FUnplugged = false; }
+  // It comes back. As a new device (what a real replug gives), handles opened
+  // before the unplug are stale, even one whose close was refused, and the
+  // device can be opened again; otherwise the old handle just works again.
+  void Replug(bool asNewDevice = false) {
+    FUnplugged = false;
+    if (asNewDevice) FOpen = false;
+  }
   void ClearFaults();
 
   // --- what the test reads ---

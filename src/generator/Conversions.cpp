@@ -70,8 +70,14 @@ double TZuGen4::Conv_Value(double value, const double num, const double den, con
   const double x = Conv_Value(value, num, den);
   if (!std::isfinite(x)) return x;
   if (digit == 0) return RoundHalfEven(x);
+  // From 2^52 on every double is whole, so already a multiple of any 10^-n;
+  // scaling it up could only overflow to infinity.
+  if (digit < 0 && std::fabs(x) >= 4503599627370496.0) return x;
   // Scale by an exact power of ten where possible: 100 is exact, 0.01 is not.
-  const double factor = std::pow(10.0, digit < 0 ? -digit : digit);
+  // Built by multiplying, which stays exact up to 10^22 in every rounding
+  // mode; pow() may be one ulp off outside round-to-nearest.
+  double factor = 1.0;
+  for (int i = digit < 0 ? -digit : digit; i > 0; --i) factor *= 10.0;
   return digit < 0 ? RoundHalfEven(x * factor) / factor : RoundHalfEven(x / factor) * factor;
 }
 

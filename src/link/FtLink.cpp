@@ -35,13 +35,19 @@ bool TZuGen4::CloseFTPort() {
 void TZuGen4::WaitForInstrument() {
   TClock& clock = *FPlatform.Clock;
   const uint32_t t0 = clock.GetTickCount();
+  // The tick count has whole milliseconds: t0 may have been read late in its
+  // millisecond, so 20 ticks can be only 19 ms and a bit. One tick more keeps
+  // the real wait at 20 ms or longer.
   if (OnGenResponseWait) {
     // The host's chance to keep its user interface alive during the wait.
     do {
       OnGenResponseWait(this);
-    } while (clock.GetTickCount() - t0 < CMD_WAIT_MS);
+    } while (clock.GetTickCount() - t0 <= CMD_WAIT_MS);
     return;
   }
+  // A full wait from now, whatever the tick phase; the loop covers a sleep
+  // that came back early.
+  clock.Sleep(CMD_WAIT_MS);
   for (;;) {
     const uint32_t elapsed = clock.GetTickCount() - t0;
     if (elapsed >= CMD_WAIT_MS) return;
