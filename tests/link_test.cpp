@@ -85,6 +85,11 @@ struct FailureCase {
   uint8_t status;
   const char* message;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const FailureCase& c, std::ostream* os) {
+  *os << (c.op == Op::Cmd ? "command" : c.op == Op::Data ? "data" : "read")
+      << (c.fault.Count ? " short " : " status ") << (c.fault.Count ? *c.fault.Count : c.fault.Status);
+}
 const char* const kCmdMsg = "Ошибка при записи команды в FTPort";
 const char* const kDataMsg = "Ошибка при записи данных в FTPort";
 const char* const kReadMsg = "Ошибка при чтении данных из FTPort";
