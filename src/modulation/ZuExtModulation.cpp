@@ -1,5 +1,8 @@
 #include "modulation/ZuExtModulation.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "generator/Zugen4.h"
 
 namespace Zu {
@@ -28,13 +31,66 @@ int TZuGen4ExtModulation::GetTypeAsInt() const {
   return 0;
 }
 
-// The command sequences of external modulation are not built yet: these send
-// nothing.
-void TZuGen4ExtModulation::SetModeFreqMod(bool, bool) {}
-void TZuGen4ExtModulation::SetModeAmplMod(bool, bool) {}
-void TZuGen4ExtModulation::SetModePhaseMod(bool, bool) {}
-void TZuGen4ExtModulation::StartSingleModulation(bool) {}
-void TZuGen4ExtModulation::StartDoubleModulation(TZuGen4ChannelA*, TZuGen4ChannelB*) {}
-void TZuGen4ExtModulation::StartDuplexModulation(TZuGen4ChannelA*) {}
+namespace {
+
+constexpr int AMPL_CODE_MAX = 16383;  // the amplitude register holds 14 bits
+
+uint8_t LowByte(int v) { return static_cast<uint8_t>(static_cast<uint32_t>(v)); }
+
+}  // namespace
+
+void TZuGen4ExtModulation::SendBaseValue(const TZuGen4Cmd& frame, bool start, bool a12) {
+  FChannel->Generator()->WriteCmdFTPort(frame);
+  if (start) StartSingleModulation(a12);
+}
+
+void TZuGen4ExtModulation::SetModeFreqMod(bool start, bool a12) {
+  const TZuGen4& gen = *FChannel->Generator();
+  const uint32_t code = gen.Conv_FreqToCode(TZuGen4::Conv_Value(FChannel->Frequency(), 1000.0, 1.0));
+  SendBaseValue(TZuGen4Cmd::With32(FChannel->ChannelType(), ZGCmd_BaseValue, code), start, a12);
+}
+
+void TZuGen4ExtModulation::SetModeAmplMod(bool start, bool a12) {
+  // The smallest amplitudes convert to -1; sent as 16 bits that would read
+  // as full scale, so the code is held inside the register's range.
+  const int code = std::clamp(TZuGen4::Conv_AmplToCode(FChannel->Amplitude()), 0, AMPL_CODE_MAX);
+  SendBaseValue(TZuGen4Cmd::With16(FChannel->ChannelType(), ZGCmd_BaseValue, static_cast<uint32_t>(code)), start, a12);
+}
+
+void TZuGen4ExtModulation::SetModePhaseMod(bool start, bool a12) {
+  const int code = TZuGen4::Conv_PhaseToCode(FChannel->Phase());
+  SendBaseValue(TZuGen4Cmd::With16(FChannel->ChannelType(), ZGCmd_BaseValue, static_cast<uint32_t>(code)), start, a12);
+}
+
+void TZuGen4ExtModulation::StartSingleModulation(bool a12) {
+  TZuGen4Cmd frame(FChannel->ChannelType(), ZGCmd_ExtModStart, LowByte(FScale));
+  if (a12) {
+    // Both inputs feed channel A: the code is the same whatever the channel,
+    // so it replaces the translated one.
+    frame.Bytes[0] = ZGCmd_ExtModStartA12;
+    const TZuGen4Channel* other = FChannel->GetOtherCh();
+    frame.Bytes[2] = other ? LowByte(other->ExtModulation()->Scale()) : 0;
+    frame.Bytes[3] = LowByte(GetTypeAsInt());
+  } else {
+    frame.Bytes[2] = LowByte(GetTypeAsInt());
+  }
+  FChannel->Generator()->WriteCmdFTPort(frame);
+}
+
+void TZuGen4ExtModulation::StartDoubleModulation(TZuGen4ChannelA* a, TZuGen4ChannelB* b) {
+  if (!a || !b) return;
+  const TZuGen4ExtModulation& ma = *a->ExtModulation();
+  const TZuGen4ExtModulation& mb = *b->ExtModulation();
+  a->Generator()->WriteCmdFTPort(TZuGen4Cmd(a->ChannelType(), ZGCmd_ExtModDouble, LowByte(ma.Scale()),
+                                            LowByte(ma.GetTypeAsInt()), LowByte(mb.Scale()),
+                                            LowByte(mb.GetTypeAsInt())));
+}
+
+void TZuGen4ExtModulation::StartDuplexModulation(TZuGen4ChannelA* a) {
+  if (!a) return;
+  const TZuGen4ExtModulation& ma = *a->ExtModulation();
+  a->Generator()->WriteCmdFTPort(
+      TZuGen4Cmd(a->ChannelType(), ZGCmd_ExtModDuplexStart, LowByte(ma.Scale()), LowByte(ma.GetTypeAsInt())));
+}
 
 }  // namespace Zu

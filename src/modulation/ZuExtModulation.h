@@ -7,7 +7,7 @@
 namespace Zu {
 
 class ZUGEN_API TZuGen4ExtModulation : public TPersistent {
-public:
+ public:
   explicit TZuGen4ExtModulation(TZuGen4Channel* owner);
   ~TZuGen4ExtModulation() override;
 
@@ -25,7 +25,10 @@ public:
   static void StartDoubleModulation(TZuGen4ChannelA* a, TZuGen4ChannelB* b);
   static void StartDuplexModulation(TZuGen4ChannelA* a);
 
-private:
+ private:
+  // Sends the base value frame, then the single start when asked to.
+  void SendBaseValue(const TZuGen4Cmd& frame, bool start, bool a12);
+
   TZuGen4Channel* FChannel;
   TZuGen4AFPModes FType = ZGAFPms_freq;
   int FScale = 0;

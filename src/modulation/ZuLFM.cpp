@@ -1,19 +1,135 @@
+// The sweep engine: the sweep registers (control word, rising and falling step
+// words with their rate bytes, the top frequency) and the automatic run.
 #include "modulation/ZuLFM.h"
+
+#include <algorithm>
+#include <cmath>
 
 #include "generator/Zugen4.h"
 
 namespace Zu {
+
+namespace {
+
+// The step word is a 32-bit register: the fraction's numerator must fit it.
+constexpr double kMaxStepWord = 4294967295.0;
+// The fraction's denominator; the rate byte carries it plus one.
+constexpr double kMaxRate = 255.0;
+// The phase durations travel as 24-bit numbers.
+constexpr double kMaxDuration = 16777215.0;
+
+// Half the sum of two times, cut toward zero and kept within 24 bits. The sum
+// is formed in 64 bits: times read from a file may lie outside the setters'
+// range.
+uint32_t Duration(int t0, int t1) {
+  const double d = std::trunc((static_cast<double>(static_cast<int64_t>(t0) + t1)) * 0.5);
+  return static_cast<uint32_t>(RoundToInt64(std::clamp(d, 0.0, kMaxDuration)));
+}
+
+}  // namespace
 
 TZuGen4LFM::TZuGen4LFM(TZuGen4Channel* owner) : FChannel(owner) {}
 TZuGen4LFM::~TZuGen4LFM() = default;
 
 void TZuGen4LFM::SetFreqTop(int v) {
   if (v == FFreqTop || static_cast<double>(v) < FChannel->Frequency()) return;
+  // Above the channel's range the top frequency's code would wrap.
+  if (v > TZuGen4Channel::FREQUENCY_TOP) return;
   FFreqTop = v;
   FChannel->UpdateMode();
 }
 
-// The sweep's command sequence is not built yet: this sends nothing.
-void TZuGen4LFM::StartLFM(bool) {}
+void TZuGen4LFM::SetTinc0(int v) { SetTime(FTinc0, v); }
+void TZuGen4LFM::SetTinc1(int v) { SetTime(FTinc1, v); }
+void TZuGen4LFM::SetTdec0(int v) { SetTime(FTdec0, v); }
+void TZuGen4LFM::SetTdec1(int v) { SetTime(FTdec1, v); }
+
+void TZuGen4LFM::SetTime(int& field, int v) {
+  if (v == field || !CheckTimeRange(static_cast<double>(v))) return;
+  field = v;
+  FChannel->UpdateMode();
+}
+
+bool TZuGen4LFM::CheckTimeRange(double t) {
+  if (t >= TIME_BOT && t <= TIME_TOP) return true;
+  TZuGen4* gen = FChannel->Generator();
+  if (gen->OnParamValueError) gen->OnParamValueError(FChannel, ZGPrm_LFMTime, &t);
+  return false;
+}
+
+void TZuGen4LFM::XYtoAB(double X, double Y, double MaxA, double MaxB, double& A, double& B) {
+  A = 0.0;
+  B = 0.0;
+  if (!std::isfinite(X) || !std::isfinite(Y) || X < 0.0 || Y < 0.0 || std::isnan(MaxA) || std::isnan(MaxB)) return;
+  double p0 = 0.0, p1 = 1.0, q0 = 1.0, q1 = 0.0;
+  while (X != 0.0 && Y != 0.0) {
+    // The integer part stays a whole double: in a 32-bit register quotients
+    // from 2^32 on would wrap.
+    const double k = std::trunc(X / Y);
+    const double rest = X - Y * k;
+    const double a = p1 * k + p0;
+    const double b = q1 * k + q0;
+    // Without bounds the terms can grow until they overflow.
+    if (!std::isfinite(a) || !std::isfinite(b)) break;
+    if ((MaxA != 0.0 && a > MaxA) || (MaxB != 0.0 && b > MaxB)) break;
+    p0 = p1;
+    q0 = q1;
+    p1 = a;
+    q1 = b;
+    A = a;
+    B = b;
+    // A remainder outside [0, Y) only comes from rounding; the next quotient
+    // would be negative or zero and describe nothing.
+    if (!(rest >= 0.0 && rest < Y)) break;
+    X = Y;
+    Y = rest;
+  }
+}
+
+// One step word and its rate byte for the span X spread over the given time.
+void TZuGen4LFM::SendRamp(uint8_t code, double X, int time) {
+  const double Y = static_cast<double>(time) * DIV_COEF;
+  double A = 0.0;
+  double B = 0.0;
+  XYtoAB(X, Y, kMaxStepWord, kMaxRate, A, B);
+  // B = 255 would make the rate 256, which the byte cannot hold: it is kept at
+  // 255 rather than wrapping to 0.
+  const auto rate = static_cast<uint8_t>(RoundToInt64(std::min(B + 1.0, kMaxRate)));
+  const auto word = static_cast<uint32_t>(RoundToInt64(A));
+  const TZuGen4ChNames ch = FChannel->ChannelType();
+  FChannel->Generator()->WriteCmdFTPort(TZuGen4Cmd(ch, code, rate, static_cast<uint8_t>(word >> 24),
+                                                   static_cast<uint8_t>(word >> 16), static_cast<uint8_t>(word >> 8),
+                                                   static_cast<uint8_t>(word)));
+}
+
+void TZuGen4LFM::StartLFM(bool startSweep) {
+  TZuGen4& gen = *FChannel->Generator();
+  const TZuGen4ChNames ch = FChannel->ChannelType();
+  gen.WriteCmdFTPort(TZuGen4Cmd(ch, ZGCmd_Control, 0x06, 0xA0, 0x02, ch == ZGCN_A ? 0x40 : 0x42, 0));
+
+  // A top below the frequency (from construction, a fractional frequency or a
+  // file) would give a negative span and step words that describe no sweep:
+  // the sweep then stays at the frequency. A top beyond the channel's range
+  // is cut to it.
+  const double freq = FChannel->Frequency();
+  double top = std::min(static_cast<double>(FFreqTop), static_cast<double>(TZuGen4Channel::FREQUENCY_TOP));
+  if (top < freq) top = freq;
+  const double X = (top - freq) * MUL_COEF;
+  SendRamp(ZGCmd_Ramp1, X, FTinc0);
+  SendRamp(ZGCmd_Ramp0, X, FTdec0);
+
+  const uint32_t code = gen.Conv_FreqToCode(TZuGen4::Conv_Value(top, 1000.0, 1.0));
+  gen.WriteCmdFTPort(TZuGen4Cmd::With32(ch, ZGCmd_Freq1, code));
+  gen.UpdateDDSs(false);
+  if (!startSweep) return;
+
+  const uint32_t rise = Duration(FTinc0, FTinc1);
+  gen.WriteCmdFTPort(TZuGen4Cmd(ch, ZGCmd_LFMRiseTime, static_cast<uint8_t>(rise >> 16),
+                                static_cast<uint8_t>(rise >> 8), static_cast<uint8_t>(rise)));
+  const uint32_t fall = Duration(FTdec0, FTdec1);
+  gen.WriteCmdFTPort(TZuGen4Cmd(ch, ZGCmd_LFMFallTime, static_cast<uint8_t>(fall >> 16),
+                                static_cast<uint8_t>(fall >> 8), static_cast<uint8_t>(fall)));
+  gen.WriteCmdFTPort(TZuGen4Cmd(ch, ZGCmd_LFMRun));
+}
 
 }  // namespace Zu
