@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "sim/SimTimers.h"
 
 namespace Zu::Sim {
 
@@ -103,7 +104,8 @@ private:
 struct TSimPlatform {
   std::shared_ptr<TVirtualClock> Clock = std::make_shared<TVirtualClock>();
   std::shared_ptr<TSimDriver> Driver = std::make_shared<TSimDriver>(Clock);
-  TPlatform Platform() const { return TPlatform{Driver, Clock, nullptr}; }
+  std::shared_ptr<TSimTimers> Timers = std::make_shared<TSimTimers>(Clock);
+  TPlatform Platform() const { return TPlatform{Driver, Clock, Timers}; }
 };
 
 // One readable line for a command frame, e.g. "A freq 10737418 (1000.000 kHz)".

@@ -9,7 +9,7 @@ TZuGen4Tuner::TZuGen4Tuner(TZuGen4Channel* owner) : FChannel(owner) {}
 TZuGen4Tuner::~TZuGen4Tuner() {
   FADCTimerEnabled = false;
   try {
-    UpdateADCTimer();
+    UpdateADCTimer();  // only stops: polling is no longer enabled
   } catch (...) {
     // Stopping a timer cannot fail; nothing to report while going away.
   }
@@ -40,13 +40,27 @@ void TZuGen4Tuner::SetADCTimerInterval(int ms) {
 }
 
 void TZuGen4Tuner::UpdateADCTimer() {
-  // Polling timers arrive with the owner-thread timer service.
+  if (FTimerId != 0) {
+    FTimers->Stop(FTimerId);
+    FTimerId = 0;
+    FTimers.reset();
+  }
+  // The tuner's own fields come first: the destructor relies on touching nothing else.
+  if (!(FADCTimerInterval > 0 && FADCTimerEnabled && FChannel->Generator()->Active() &&
+        FChannel->Mode() == ZGMdC_tuning))
+    return;
+  std::shared_ptr<TTimerService> timers = FChannel->Generator()->Platform().Timers;
+  const uint32_t id = timers ? timers->Start(static_cast<uint32_t>(FADCTimerInterval), [this] { ADCTimer(); }) : 0;
+  if (id == 0) throw EOutOfResources(MSG_TIMER_ERROR);
+  FTimers = std::move(timers);
+  FTimerId = id;
 }
 
 void TZuGen4Tuner::ADCTimer() {
   GetADCValue();
-  TZuGen4* gen = FChannel->Generator();
-  if (gen->OnADCTimer) gen->OnADCTimer(FChannel);
+  // A copy: the handler may destroy the generator, and with it the event.
+  const TChannelEvent handler = FChannel->Generator()->OnADCTimer;
+  if (handler) handler(FChannel);
 }
 
 void TZuGen4Tuner::GetADCValue() {
@@ -71,16 +85,16 @@ void TZuGen4Tuner::SetModeFreqTune() {
 void TZuGen4Tuner::SetModeAmplTune() {
   TZuGen4* gen = FChannel->Generator();
   const TZuGen4ChNames ch = FChannel->ChannelType();
-  gen->WriteCmdFTPort(TZuGen4Cmd::With16(
-      ch, ZGCmd_BaseValue, static_cast<uint32_t>(TZuGen4::Conv_AmplToCode(FChannel->Amplitude()))));
+  gen->WriteCmdFTPort(
+      TZuGen4Cmd::With16(ch, ZGCmd_BaseValue, static_cast<uint32_t>(TZuGen4::Conv_AmplToCode(FChannel->Amplitude()))));
   gen->WriteCmdFTPort(TZuGen4Cmd(ch, ZGCmd_TuneAmpl, static_cast<uint8_t>(FScale)));
 }
 
 void TZuGen4Tuner::SetModePhaseTune() {
   TZuGen4* gen = FChannel->Generator();
   const TZuGen4ChNames ch = FChannel->ChannelType();
-  gen->WriteCmdFTPort(TZuGen4Cmd::With16(
-      ch, ZGCmd_BaseValue, static_cast<uint32_t>(TZuGen4::Conv_PhaseToCode(FChannel->Phase()))));
+  gen->WriteCmdFTPort(
+      TZuGen4Cmd::With16(ch, ZGCmd_BaseValue, static_cast<uint32_t>(TZuGen4::Conv_PhaseToCode(FChannel->Phase()))));
   gen->WriteCmdFTPort(TZuGen4Cmd(ch, ZGCmd_TunePhase, static_cast<uint8_t>(FScale)));
 }
 

@@ -2,12 +2,17 @@
 // an ADC reading that is polled on a timer.
 #pragma once
 
+#include <memory>
+
 #include "generator/ZuTypes.h"
+#include "platform/Timers.h"
 
 namespace Zu {
 
 class ZUGEN_API TZuGen4Tuner : public TPersistent {
-public:
+ public:
+  static constexpr const char* MSG_TIMER_ERROR = "Невозможно создать таймер!";
+
   explicit TZuGen4Tuner(TZuGen4Channel* owner);
   ~TZuGen4Tuner() override;
 
@@ -22,20 +27,28 @@ public:
   int ADCTimerInterval() const { return FADCTimerInterval; }
   void SetADCTimerInterval(int ms);
 
+  // Stops the polling timer and starts it anew, a full period from now, while
+  // polling is wanted (interval > 0, enabled, generator active, channel
+  // tuning). Raises EOutOfResources when the timer service refuses.
   void UpdateADCTimer();
+  // One poll, run by the timer on the thread that started it.
   void ADCTimer();
   void GetADCValue();
   void SetModeFreqTune();
   void SetModeAmplTune();
   void SetModePhaseTune();
 
-private:
+ private:
   TZuGen4Channel* FChannel;
   TZuGen4AFPModes FType = ZGAFPms_freq;
   int FScale = 0;
   uint32_t FADCValue = 0;
   int FADCTimerInterval = 500;
   bool FADCTimerEnabled = false;
+  // The service the running timer came from, kept so that it is stopped
+  // there even if the generator's platform changes meanwhile.
+  std::shared_ptr<TTimerService> FTimers;
+  uint32_t FTimerId = 0;
 };
 
 }  // namespace Zu

@@ -40,7 +40,4 @@ using TSystemClock = TMonotonicClock;
 
 std::shared_ptr<TClock> CreateSystemClock() { return std::make_shared<TSystemClock>(); }
 
-// The owner-thread timer queue arrives with the tuner.
-std::shared_ptr<TTimerService> CreateSystemTimers() { return nullptr; }
-
 }  // namespace Zu

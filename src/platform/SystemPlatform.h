@@ -9,7 +9,7 @@ namespace Zu {
 
 std::shared_ptr<TFtDriver> CreateSystemDriver();
 std::shared_ptr<TClock> CreateSystemClock();
-// May be empty where the platform has no timer service yet.
+// The owner-thread timer queue (a message-only window on Windows).
 std::shared_ptr<TTimerService> CreateSystemTimers();
 
 }  // namespace Zu
