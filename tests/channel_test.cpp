@@ -293,3 +293,20 @@ TEST_F(ChannelTest, FramesAfterTheNoticeCarryTheAmplitudeTheHandlerLeft) {
 
 }  // namespace
 }  // namespace ZuTest
+
+namespace ZuTest {
+namespace {
+
+// The smallest amplitudes convert to code -1; the register gets 0, never the
+// 0xFFFF that would read as full scale.
+TEST_F(ChannelTest, TinyAmplitudeGoesOutAsZeroNotFullScale) {
+  gen->ChA()->Set_sinAmplitude(0.001);
+  gen->ChA()->SetMode(Zu::ZGMdC_gen);
+  Activate();
+  gen->UpdateMode();
+  ASSERT_EQ(Frames().size(), 6u);
+  EXPECT_EQ(Frames()[3], F(0x02, 0x00, 0x00));
+}
+
+}  // namespace
+}  // namespace ZuTest

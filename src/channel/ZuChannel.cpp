@@ -231,8 +231,7 @@ void TZuGen4Channel::WriteAFPtoGen() {
   TZuGen4& gen = *FGenerator;
   const uint32_t freq = gen.Conv_FreqToCode(TZuGen4::Conv_Value(FFrequency, 1000.0, 1.0));
   gen.WriteCmdFTPort(TZuGen4Cmd::With32(FChannelType, ZGCmd_Freq, freq));
-  const auto ampl = static_cast<uint32_t>(TZuGen4::Conv_AmplToCode(FAmplitude));
-  gen.WriteCmdFTPort(TZuGen4Cmd::With16(FChannelType, ZGCmd_Ampl, ampl));
+  gen.WriteCmdFTPort(TZuGen4Cmd::With16(FChannelType, ZGCmd_Ampl, TZuGen4::AmplToRegister(FAmplitude)));
   const auto phase = static_cast<uint32_t>(TZuGen4::Conv_PhaseToCode(FPhase));
   gen.WriteCmdFTPort(TZuGen4Cmd::With16(FChannelType, ZGCmd_Phase, phase));
 }

@@ -1,4 +1,5 @@
 // Physical values to register codes and back, and the reference clock.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -39,6 +40,10 @@ double TZuGen4::Conv_CodeToFreq(const double code) const {
 int TZuGen4::Conv_AmplToCode(double ampl) {
   const double code = 163.84 * ampl - 1.0;
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(RoundToInt64(code))));
+}
+
+uint32_t TZuGen4::AmplToRegister(double ampl) {
+  return static_cast<uint32_t>(std::clamp(Conv_AmplToCode(ampl), 0, 16383));
 }
 
 double TZuGen4::Conv_CodeToAmpl(const double code) { return (code + 1.0) * 0.0061035156; }

@@ -91,6 +91,9 @@ public:
   static double Conv_Value(double value, const double num, const double den);
   static double Conv_Value(double value, const double num, const double den, const signed char digit);
   uint32_t Conv_FreqToCode(double freq) const;
+  // The amplitude code as the register takes it, 0 to 16383: the smallest
+  // amplitudes convert to -1, which sent as 16 bits would read as full scale.
+  static uint32_t AmplToRegister(double ampl);
   double Conv_CodeToFreq(const double code) const;
 
   // --- events ---

@@ -1,6 +1,5 @@
 #include "modulation/ZuExtModulation.h"
 
-#include <algorithm>
 #include <cstdint>
 
 #include "generator/Zugen4.h"
@@ -33,8 +32,6 @@ int TZuGen4ExtModulation::GetTypeAsInt() const {
 
 namespace {
 
-constexpr int AMPL_CODE_MAX = 16383;  // the amplitude register holds 14 bits
-
 uint8_t LowByte(int v) { return static_cast<uint8_t>(static_cast<uint32_t>(v)); }
 
 }  // namespace
@@ -51,10 +48,8 @@ void TZuGen4ExtModulation::SetModeFreqMod(bool start, bool a12) {
 }
 
 void TZuGen4ExtModulation::SetModeAmplMod(bool start, bool a12) {
-  // The smallest amplitudes convert to -1; sent as 16 bits that would read
-  // as full scale, so the code is held inside the register's range.
-  const int code = std::clamp(TZuGen4::Conv_AmplToCode(FChannel->Amplitude()), 0, AMPL_CODE_MAX);
-  SendBaseValue(TZuGen4Cmd::With16(FChannel->ChannelType(), ZGCmd_BaseValue, static_cast<uint32_t>(code)), start, a12);
+  const uint32_t code = TZuGen4::AmplToRegister(FChannel->Amplitude());
+  SendBaseValue(TZuGen4Cmd::With16(FChannel->ChannelType(), ZGCmd_BaseValue, code), start, a12);
 }
 
 void TZuGen4ExtModulation::SetModePhaseMod(bool start, bool a12) {
