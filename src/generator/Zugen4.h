@@ -4,6 +4,7 @@
 #include "channel/ZuChannel.h"
 #include "channel/ZuOptions.h"
 #include "generator/ZuGenerator.h"
+#include "mathfun/Zumathfun.h"
 #include "modulation/ZuDDSMod.h"
 #include "modulation/ZuExtModulation.h"
 #include "modulation/ZuIntModulation.h"
