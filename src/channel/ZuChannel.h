@@ -65,6 +65,10 @@ public:
   bool IsLoaded() const { return FLoaded; }
   void UpdateDependentTimers();
 
+  // --- settings file ---
+  TZuGen4FileStream& WriteDataToFile(TZuGen4FileStream& stream);
+  TZuGen4FileStream& ReadDataFromFile(TZuGen4FileStream& stream);
+
   // --- entry operations ---
   void WriteAFPtoGen();
   void SetModeSinGeneration();

@@ -16,6 +16,9 @@ public:
   bool OverModulationNotify() const { return FOverModulationNotify; }
   void SetOverModulationNotify(bool v) { FOverModulationNotify = v; }
   void UpdateOptions() {}
+  TZuGen4FileStream& WriteDataToFile(TZuGen4FileStream& stream);
+  TZuGen4FileStream& ReadDataFromFile(TZuGen4FileStream& stream);
+
 
 private:
   TZuGen4* FGenerator;

@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "generator/ZuTypes.h"
+#include "settings/ZuFileStream.h"
 
 namespace Zu {
 
@@ -19,6 +21,12 @@ public:
   static constexpr int FREQSCALE_MAX = 20;
   // How long the instrument needs after each command.
   static constexpr uint32_t CMD_WAIT_MS = 20;
+
+  // The settings file's signature and version.
+  static constexpr char FIOMetrics[5] = "ZuG4";
+  static constexpr int FIOMetricsVer = 1;
+  static constexpr const char* MSG_FILE_OPEN_ERROR = "Ошибка при открытии файла";
+  static constexpr const char* MSG_FILE_WRITE_ERROR = "Ошибка при записи файла";
 
   static constexpr const char* MSG_CMD_WRITE_ERROR = "Ошибка при записи команды в FTPort";
   static constexpr const char* MSG_DATA_WRITE_ERROR = "Ошибка при записи данных в FTPort";
@@ -96,6 +104,18 @@ public:
   static uint32_t AmplToRegister(double ampl);
   double Conv_CodeToFreq(const double code) const;
 
+  // --- settings file ---
+  // Writes the whole setup. EInOutError when the file cannot be opened, or
+  // when the file could not be written completely.
+  void SaveToFile(const std::string& FileName);
+  // Reads it back. EInOutError when the file cannot be opened; a wrong
+  // signature or version raises OnErrorFile and changes nothing.
+  void LoadFromFile(const std::string& FileName);
+  // Reads the header from the open stream: true when it is wrong.
+  bool CheckIOMetrics();
+  TZuGen4FileStream& WriteDataToFile(TZuGen4FileStream& stream);
+  TZuGen4FileStream& ReadDataFromFile(TZuGen4FileStream& stream);
+
   // --- events ---
   TNotifyEvent OnFTError;
   TParamValueErrorEvent OnParamValueError;
@@ -123,6 +143,7 @@ private:
   double FRefFreq = REFFREQ_DEF;
   int FFreqScale = FREQSCALE_DEF;
   double FGenFreq = 0.0;
+  TZuGen4FileStream FStream;
   bool FActive = false;
   bool FAutoUpdate = true;
   bool FUseExtRefFreq = false;

@@ -36,6 +36,7 @@ enum TZuGen4Parameters : uint8_t {
 };
 
 class TZuGen4;
+class TZuGen4FileStream;
 class TZuGen4Channel;
 class TZuGen4ChannelA;
 class TZuGen4ChannelB;

@@ -17,6 +17,8 @@ class ZUGEN_API TZuGen4ExtModulation : public TPersistent {
   int Scale() const { return FScale; }
   void SetScale(int s);
   int GetTypeAsInt() const;
+  TZuGen4FileStream& WriteDataToFile(TZuGen4FileStream& stream);
+  TZuGen4FileStream& ReadDataFromFile(TZuGen4FileStream& stream);
 
   void SetModeFreqMod(bool start, bool a12);
   void SetModeAmplMod(bool start, bool a12);

@@ -1,11 +1,33 @@
 #include "modulation/ZuIntModulation.h"
 
+#include <cmath>
+#include <limits>
+
 #include "generator/Zugen4.h"
 
 namespace Zu {
 
-TZuGen4IntModulation::TZuGen4IntModulation(TZuGen4Channel* owner) : FChannel(owner) {}
+namespace {
+
+// The instrument's table memory, bytes; double modulation gives each channel half.
+constexpr int kTableMemory = 8192;
+constexpr int kChannelBTableBase = 4096;
+
+uint8_t Hi(uint32_t v) { return static_cast<uint8_t>(v >> 8); }
+uint8_t Lo(uint32_t v) { return static_cast<uint8_t>(v); }
+
+}  // namespace
+
+TZuGen4IntModulation::TZuGen4IntModulation(TZuGen4Channel* owner)
+    : FChannel(owner), FMathFunction(std::make_unique<TMathFunction>()) {
+  FMathFunction->SetHalfOfPeriod(false);
+  FMathFunction->SetDirectRdsBytes(false);  // most significant byte first
+  FMathFunction->SetDirectRdsOrder(true);
+}
+
 TZuGen4IntModulation::~TZuGen4IntModulation() = default;
+
+// --- published properties ---
 
 void TZuGen4IntModulation::SetType(TZuGen4AFPModes t) {
   if (t == FType) return;
@@ -13,18 +35,156 @@ void TZuGen4IntModulation::SetType(TZuGen4AFPModes t) {
   FChannel->UpdateMode();
 }
 
+void TZuGen4IntModulation::SetFm(int v) {
+  const double f = static_cast<double>(v);
+  if (v == FFm || !(f >= FREQ_MOD_BOT && f <= FREQ_MOD_TOP)) return;
+  FFm = v;
+  FChannel->UpdateMode();
+}
+
 void TZuGen4IntModulation::SetdA(int v) {
-  if (v == FdA || v < 0 || v > 100) return;
+  if (v == FdA || v < 0 || v > DEVIAT_AMPL_MAX) return;
   FdA = v;
   FChannel->UpdateMode();
 }
 
-// The table download and the start commands of internal modulation are not
-// built yet: these send nothing.
-void TZuGen4IntModulation::WriteReadings(bool) {}
-void TZuGen4IntModulation::StartModulationCmd(TZuGen4Commands) {}
-void TZuGen4IntModulation::StartSingleModulation(bool) {}
-void TZuGen4IntModulation::StartDoubleModulation(bool) {}
-void TZuGen4IntModulation::StartDuplexModulation(bool) {}
+void TZuGen4IntModulation::SetdF(int v) {
+  if (v == FdF || v < 0 || v > DEVIAT_FREQ_MAX) return;
+  FdF = v;
+  FChannel->UpdateMode();
+}
+
+void TZuGen4IntModulation::SetdPh(int v) {
+  if (v == FdPh || v < 0 || v > DEVIAT_PHASE_MAX) return;
+  FdPh = v;
+  FChannel->UpdateMode();
+}
+
+void TZuGen4IntModulation::SetCC(double v) {
+  if (v == FMathFunction->CC()) return;
+  FMathFunction->Set_CC(v);
+  FChannel->UpdateMode();
+}
+
+void TZuGen4IntModulation::SetMathFuncType(TMathFuncsTypes v) {
+  if (v == FMathFunction->FunctionType()) return;
+  FMathFunction->SetFunctionType(v);
+  FChannel->UpdateMode();
+}
+
+// --- table and timer ---
+
+void TZuGen4IntModulation::WriteReadings(bool single) {
+  CreateReadings(single);
+  OutputReadings(single);
+}
+
+void TZuGen4IntModulation::CreateReadings(bool single) {
+  FRdsBytes = single ? kTableMemory : kTableMemory / 2;
+  // Everything below changes together: the table is computed once, at the end.
+  FMathFunction->SetAutoUpdate(false);
+  const bool freq = FType == ZGAFPms_freq;
+  const int w = freq ? 4 : 2;
+  FMathFunction->SetBytesPerReading(freq ? ZBPR_4bytes : ZBPR_2bytes);
+  FRdsCnt = FRdsBytes / w;
+  const uint32_t m = GetMaxReadingsCnt(static_cast<uint32_t>(FFm), single, freq);
+  if (static_cast<uint32_t>(FRdsCnt) > m) FRdsCnt = static_cast<int>(m);
+  FRdsBytes = w * FRdsCnt;
+
+  const TZuGen4& gen = *FChannel->Generator();
+  switch (FType) {
+    case ZGAFPms_freq:
+      FMathFunction->Set_CA(gen.Conv_FreqToCode(TZuGen4::Conv_Value(FChannel->Frequency(), 1000.0, 1.0)));
+      FMathFunction->Set_CB(gen.Conv_FreqToCode(FdF));
+      break;
+    case ZGAFPms_ampl:
+      // Amplitudes too small for a code (a deviation of 0 above all) count as
+      // code 0: as −1 they would swing the table across the whole 32-bit range.
+      FMathFunction->Set_CA(TZuGen4::AmplToRegister(FChannel->Amplitude()));
+      FMathFunction->Set_CB(TZuGen4::AmplToRegister(FChannel->Amplitude() * FdA * 0.01));
+      break;
+    case ZGAFPms_phase:
+      FMathFunction->Set_CA(static_cast<uint32_t>(TZuGen4::Conv_PhaseToCode(FChannel->Phase())));
+      FMathFunction->Set_CB(static_cast<uint32_t>(TZuGen4::Conv_PhaseToCode(FdPh)));
+      break;
+  }
+  FMathFunction->SetReadingsCount(FRdsCnt);
+  FMathFunction->SetAutoUpdate(true);
+}
+
+void TZuGen4IntModulation::OutputReadings(bool single) {
+  TZuGen4& gen = *FChannel->Generator();
+  // An empty table is nothing to send (the period cannot be divided at all,
+  // which GetLa reports below).
+  if (FRdsCnt > 0) {
+    const uint32_t bytes = static_cast<uint32_t>(FRdsBytes);
+    if (FChannel->ChannelType() == ZGCN_B) {
+      // Channel B names its memory range: from base to base + size.
+      const uint32_t base = single ? 0 : kChannelBTableBase;
+      gen.WriteCmdFTPort(TZuGen4Cmd(ZGCN_B, ZGCmd_IntModTable, Hi(base), Lo(base), Hi(base + bytes), Lo(base + bytes)));
+    } else {
+      gen.WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, ZGCmd_IntModTable, Hi(bytes), Lo(bytes)));
+    }
+    gen.WriteBytesToFTPort(FMathFunction->Readings(), static_cast<unsigned>(FMathFunction->ReadingsSize()));
+  }
+  FLa = GetLa(static_cast<uint32_t>(FFm), single, FType == ZGAFPms_freq, static_cast<uint32_t>(FRdsCnt));
+}
+
+uint32_t TZuGen4IntModulation::GetMaxReadingsCnt(uint32_t Fm, bool single, bool freq) {
+  // Each reading needs this many timer ticks at least.
+  uint64_t k = freq ? 512 : 288;
+  if (!single) k *= 2;
+  // A period without end has room for any number of readings.
+  if (Fm == 0) return std::numeric_limits<uint32_t>::max();
+  // In 64 bits: k × Fm wrapped to 32 bits would allow far too many readings.
+  return static_cast<uint32_t>(static_cast<uint64_t>(F_Ftimer) / (k * Fm));
+}
+
+uint32_t TZuGen4IntModulation::GetLa(uint32_t Fm, bool single, bool freq, uint32_t cnt) {
+  if (cnt == 0) cnt = GetMaxReadingsCnt(Fm, single, freq);
+  // In 64 bits: a product wrapped to 32 bits could give a divider that looks
+  // valid. With Fm or cnt 0 there is nothing to divide by: no divider fits.
+  const uint64_t product = uint64_t{Fm} * cnt;
+  if (product == 0) throw Exception(MSG_DIVIDER_OVERFLOW);
+  const double D = std::ceil(static_cast<double>(F_Ftimer) / static_cast<double>(product));
+  // La = 65536 − D must not pass 0xFF80 (single) or 0xFF00 (double), nor wrap
+  // below 0.
+  const double lowest = single ? 128.0 : 256.0;
+  if (D < lowest || D > 65536.0) throw Exception(MSG_DIVIDER_OVERFLOW);
+  return 65536u - static_cast<uint32_t>(D);
+}
+
+// --- start and stop ---
+
+uint8_t TZuGen4IntModulation::TypeCode() const {
+  switch (FType) {
+    case ZGAFPms_freq: return 3;
+    case ZGAFPms_ampl: return 1;
+    case ZGAFPms_phase: return 2;
+  }
+  return 0;
+}
+
+void TZuGen4IntModulation::Send(TZuGen4Commands code, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) {
+  FChannel->Generator()->WriteCmdFTPort(TZuGen4Cmd(FChannel->ChannelType(), code, b1, b2, b3, b4));
+}
+
+void TZuGen4IntModulation::StartModulationCmd(TZuGen4Commands code) { Send(code, Hi(FLa), Lo(FLa), 8, TypeCode()); }
+
+void TZuGen4IntModulation::StartSingleModulation(bool) { StartModulationCmd(ZGCmd_IntModStart); }
+
+void TZuGen4IntModulation::StopSingleModulation() { Send(ZGCmd_IntModStop); }
+
+void TZuGen4IntModulation::StartDoubleModulation(bool start) {
+  if (!start) StopDoubleModulation();
+  Send(ZGCmd_IntModDoubleStart);
+}
+
+void TZuGen4IntModulation::StopDoubleModulation() { Send(ZGCmd_IntModDoubleStop); }
+
+void TZuGen4IntModulation::StartDuplexModulation(bool) { StartModulationCmd(ZGCmd_IntModDuplexStart); }
+
+// Duplex modulation has no stop command.
+void TZuGen4IntModulation::StopDuplexModulation() {}
 
 }  // namespace Zu

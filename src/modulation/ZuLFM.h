@@ -39,6 +39,8 @@ class ZUGEN_API TZuGen4LFM : public TPersistent {
   // Loads the sweep; with startSweep also the phase durations and the run
   // command.
   void StartLFM(bool startSweep);
+  TZuGen4FileStream& WriteDataToFile(TZuGen4FileStream& stream);
+  TZuGen4FileStream& ReadDataFromFile(TZuGen4FileStream& stream);
 
   // Best fraction A/B for X/Y whose terms stay within the bounds (0: none), from
   // the continued-fraction expansion. Negative or non-finite X or Y, or a NaN

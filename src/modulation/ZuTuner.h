@@ -35,6 +35,8 @@ class ZUGEN_API TZuGen4Tuner : public TPersistent {
   void ADCTimer();
   void GetADCValue();
   void SetModeFreqTune();
+  TZuGen4FileStream& WriteDataToFile(TZuGen4FileStream& stream);
+  TZuGen4FileStream& ReadDataFromFile(TZuGen4FileStream& stream);
   void SetModeAmplTune();
   void SetModePhaseTune();
 

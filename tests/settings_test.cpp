@@ -1,0 +1,252 @@
+// The settings file: its exact bytes, the storage rule for 0x0A, the header
+// check, partial files, and a save/load round trip of every property.
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "SimFixture.h"
+
+namespace {
+
+using namespace Zu;
+using Bytes = std::vector<uint8_t>;
+
+class Settings : public ZuTest::SimGenerator {
+ protected:
+  void SetUp() override {
+    SimGenerator::SetUp();
+    dir = std::filesystem::temp_directory_path() / ("zugen_settings_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  std::string Path(const char* name) const { return (dir / name).string(); }
+  static Bytes Read(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(f), {});
+  }
+  static void Write(const std::string& path, const Bytes& b) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+  }
+  // A saved file of a fresh generator, to compare whole setups.
+  Bytes SavedBytes(TZuGen4& g) {
+    g.SaveToFile(Path("compare.zg4"));
+    return Read(Path("compare.zg4"));
+  }
+
+  // Moves every stored property of g away from its initial value.
+  static void ChangeEverything(TZuGen4& g) {
+    g.SetAutoUpdate(false);
+    g.SetUseExtRefFreq(true);
+    g.SetFreqScale(12);
+    g.SetRefFreq(24.5);
+    int k = 0;
+    for (TZuGen4Channel* ch : {static_cast<TZuGen4Channel*>(g.ChA()), static_cast<TZuGen4Channel*>(g.ChB())}) {
+      ++k;
+      ch->SetMode(k == 1 ? ZGMdC_LFM : ZGMdC_DDSMod);
+      ch->Set_sinFrequency(1500.0 + k);
+      ch->Set_sinAmplitude(60.0 + k);
+      ch->SetPhase(30.0 + k);
+      ch->Tuner()->SetType(ZGAFPms_phase);
+      ch->Tuner()->SetScale(9 + k);
+      ch->Tuner()->SetADCTimerEnabled(true);
+      ch->Tuner()->SetADCTimerInterval(250 + k);
+      ch->ExtModulation()->SetType(ZGAFPms_ampl);
+      ch->ExtModulation()->SetScale(11 + k);
+      ch->LFM()->SetFreqTop(3000 + k);
+      ch->LFM()->SetTinc0(100 + k);
+      ch->LFM()->SetTinc1(200 + k);
+      ch->LFM()->SetTdec0(300 + k);
+      ch->LFM()->SetTdec1(400 + k);
+      ChangeModulations(ch, k);
+    }
+    g.Options()->SetEnableDuplexIntMod(true);
+    g.Options()->SetOverModulationNotify(false);
+  }
+  static void ChangeModulations(TZuGen4Channel* ch, int k);
+
+  std::filesystem::path dir;
+};
+
+void Settings::ChangeModulations(TZuGen4Channel* ch, int k) {
+  TZuGen4IntModulation* im = ch->IntModulation();
+  im->SetType(ZGAFPms_phase);
+  im->SetFm(500 + k);
+  im->SetdA(20 + k);
+  im->SetdF(3000 + k);
+  im->SetdPh(40 + k);
+  im->SetMathFuncType(ZMFT_triangle);
+  im->SetCC(0.25);
+  TZuGen4DDSMod* dm = ch->DDSMod();
+  dm->SetF1(2000 + k);
+  dm->SetF2(2100 + k);
+  dm->SetF3(2200 + k);
+  dm->SetF4(2300 + k);
+  dm->Set_dF(500 + k);
+  dm->SetPh1(10 + k);
+  dm->SetPh2(20 + k);
+  dm->SetPh3(30 + k);
+  dm->SetPh4(40 + k);
+  dm->Set_dPh(45 + k);
+  dm->SetT1(100 + k);
+  dm->SetT2(200 + k);
+  dm->SetT3(300 + k);
+  dm->SetT4(400 + k);
+  dm->SetMode(ZGTMs_QxSK);
+  dm->SetType(ZGAFPms_phase);
+  dm->SetUseExtTimes(true);
+  dm->SetContBidiRamp(true);
+  dm->SetFm(5000 + k);
+  dm->SetReadingsCntMin(26);  // logical bytes 1A 00 00 00: 0x1A is data
+  dm->SetCC(0.75);
+  dm->SetMathFuncType(ZMFT_rect);
+}
+
+TEST_F(Settings, InitialSetupIsTheFixedRecord) {
+  gen->SaveToFile(Path("a.zg4"));
+  const Bytes b = Read(Path("a.zg4"));
+  ASSERT_EQ(b.size(), 475u);
+  const Bytes head{'Z', 'u', 'G', '4', 1, 0, 0, 0, 0, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x39, 0x40};
+  EXPECT_EQ(Bytes(b.begin(), b.begin() + 21), head);
+  EXPECT_TRUE(Frames().empty());  // saving sends nothing
+}
+
+TEST_F(Settings, LineFeedBytesAreStoredWithACarriageReturnAndReadBack) {
+  gen->SetUseExtRefFreq(true);
+  gen->SetFreqScale(10);  // logical bytes 0A 00 00 00 at offset 9
+  gen->SaveToFile(Path("a.zg4"));
+  const Bytes b = Read(Path("a.zg4"));
+  ASSERT_EQ(b.size(), 476u);
+  EXPECT_EQ(Bytes(b.begin() + 9, b.begin() + 14), (Bytes{0x0D, 0x0A, 0, 0, 0}));
+
+  Make(true);
+  gen->LoadFromFile(Path("a.zg4"));
+  EXPECT_TRUE(gen->UseExtRefFreq());
+  EXPECT_EQ(gen->FreqScale(), 10);
+  EXPECT_EQ(gen->GenFreq(), 250.0);
+}
+
+TEST_F(Settings, RoundTripRestoresEveryStoredProperty) {
+  ChangeEverything(*gen);
+  gen->SaveToFile(Path("saved.zg4"));
+  const Bytes saved = Read(Path("saved.zg4"));
+  ASSERT_GE(saved.size(), 475u);
+  auto fresh = std::make_unique<TZuGen4>();
+  ASSERT_NE(SavedBytes(*fresh), saved);
+  fresh->LoadFromFile(Path("saved.zg4"));
+  EXPECT_EQ(SavedBytes(*fresh), saved);
+  // A few of them by name, so that a writer and reader that agree on nothing
+  // cannot pass.
+  EXPECT_EQ(fresh->RefFreq(), 24.5);
+  EXPECT_EQ(fresh->ChA()->Mode(), ZGMdC_LFM);
+  EXPECT_EQ(fresh->ChB()->Phase(), 32.0);
+  EXPECT_EQ(fresh->ChB()->LFM()->Tdec1(), 402);
+  EXPECT_FALSE(fresh->Options()->OverModulationNotify());
+  EXPECT_EQ(fresh->ChA()->IntModulation()->MathFuncType(), ZMFT_triangle);
+  EXPECT_EQ(fresh->ChB()->DDSMod()->ReadingsCntMin(), 26);
+  EXPECT_EQ(fresh->ChB()->DDSMod()->CC(), 0.75);
+  EXPECT_EQ(fresh->ChB()->DDSMod()->T4(), 402.0);
+}
+
+TEST_F(Settings, WrongHeaderRaisesTheEventAndChangesNothing) {
+  gen->SaveToFile(Path("good.zg4"));
+  Bytes version2 = Read(Path("good.zg4"));
+  version2[4] = 2;
+  const Bytes cases[] = {version2, Bytes(version2.begin(), version2.begin() + 7), {}, {'Z', 'u', 'G', '5', 1, 0, 0, 0}};
+  ChangeEverything(*gen);
+  const Bytes before = SavedBytes(*gen);
+  int events = 0;
+  gen->OnErrorFile = [&](TObject* s) { events += s == gen.get(); };
+  for (const Bytes& c : cases) {
+    Write(Path("bad.zg4"), c);
+    EXPECT_NO_THROW(gen->LoadFromFile(Path("bad.zg4")));
+  }
+  EXPECT_EQ(events, 4);
+  EXPECT_EQ(SavedBytes(*gen), before);
+}
+
+TEST_F(Settings, FilesThatCannotBeUsedRaiseAnInputOutputError) {
+  const std::string cases[] = {Path("missing.zg4"), "", dir.string(), Path("no/such/dir/a.zg4")};
+  for (const std::string& name : cases) {
+    SCOPED_TRACE(name);
+    try {
+      gen->LoadFromFile(name);
+      ADD_FAILURE() << "no exception";
+    } catch (const EInOutError& e) {
+      EXPECT_STREQ(e.what(), "Ошибка при открытии файла");
+    }
+    if (name != Path("missing.zg4")) {
+      EXPECT_THROW(gen->SaveToFile(name), EInOutError);
+    }
+  }
+  // A save whose bytes do not reach the disk is no success either.
+  if (std::filesystem::exists("/dev/full")) {
+    try {
+      gen->SaveToFile("/dev/full");
+      ADD_FAILURE() << "no exception";
+    } catch (const EInOutError& e) {
+      EXPECT_STREQ(e.what(), "Ошибка при записи файла");
+    }
+  }
+  // The generator is still usable afterwards.
+  gen->SaveToFile(Path("a.zg4"));
+  EXPECT_NO_THROW(gen->LoadFromFile(Path("a.zg4")));
+}
+
+TEST_F(Settings, ATruncatedFileAppliesWhatIsCompletelyThere) {
+  ChangeEverything(*gen);
+  const Bytes full = SavedBytes(*gen);
+  // 100 bytes end inside channel A's sweep record: Tinc0 is whole, Tinc1 not.
+  Write(Path("cut.zg4"), Bytes(full.begin(), full.begin() + 100));
+  Make(true);
+  gen->LoadFromFile(Path("cut.zg4"));
+  EXPECT_EQ(gen->FreqScale(), 12);
+  EXPECT_EQ(gen->ChA()->Frequency(), 1501.0);
+  EXPECT_EQ(gen->ChA()->LFM()->FreqTop(), 3001);
+  EXPECT_EQ(gen->ChA()->LFM()->Tinc0(), 101);
+  EXPECT_EQ(gen->ChA()->LFM()->Tinc1(), 0);
+  EXPECT_EQ(gen->ChB()->Frequency(), 1000.0);
+  EXPECT_TRUE(gen->Options()->OverModulationNotify());
+  EXPECT_TRUE(gen->AutoUpdate());
+}
+
+TEST_F(Settings, ValuesThatWouldBreakTheSystemClockAreRefused) {
+  gen->SaveToFile(Path("a.zg4"));
+  Bytes b = Read(Path("a.zg4"));
+  b[8] = 1;                                                                  // external reference
+  b[9] = 0;                                                                  // multiplier 0
+  for (int i = 13; i < 21; ++i) b[i] = 0xFF;                                 // reference NaN
+  for (int i = 25; i < 33; ++i) b[i] = i == 32 ? 0x7F : i == 31 ? 0xF0 : 0;  // channel A frequency +inf
+  Write(Path("a.zg4"), b);
+  gen->LoadFromFile(Path("a.zg4"));
+  EXPECT_TRUE(gen->UseExtRefFreq());
+  EXPECT_EQ(gen->FreqScale(), 16);
+  EXPECT_EQ(gen->RefFreq(), 25.0);
+  EXPECT_EQ(gen->GenFreq(), 400.0);
+  EXPECT_EQ(gen->ChA()->Frequency(), 1000.0);
+}
+
+TEST_F(Settings, LoadingUpdatesOnceAtTheEndOnlyWhenAutomaticUpdateIsOn) {
+  for (bool autoUpdate : {true, false}) {
+    SCOPED_TRACE(autoUpdate);
+    Make(true);
+    ChangeEverything(*gen);
+    gen->ChA()->SetMode(ZGMdC_gen);
+    gen->SaveToFile(Path("a.zg4"));
+    Make(true);
+    gen->SetAutoUpdate(autoUpdate);
+    Activate();
+    int updates = 0;
+    gen->AfterUpdate = [&](TObject*) { ++updates; };
+    gen->LoadFromFile(Path("a.zg4"));
+    EXPECT_EQ(gen->AutoUpdate(), autoUpdate);
+    EXPECT_EQ(updates, autoUpdate ? 1 : 0);
+    EXPECT_EQ(Frames().empty(), !autoUpdate);
+  }
+}
+
+}  // namespace
