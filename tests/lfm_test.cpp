@@ -1,8 +1,7 @@
 // The sweep engine: the sweep registers and run command through the update
 // cycle, the slope fraction, and the setters' ranges.
-#include <climits>
+#include <array>
 #include <cmath>
-#include <limits>
 #include <numbers>
 
 #include "SimFixture.h"
@@ -12,71 +11,55 @@ namespace {
 
 using namespace Zu;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+// The sweep's settings; rejected times, but not tops, go through OnParamValueError.
+const std::tuple<const char*, void (TZuGen4LFM::*)(int), int (TZuGen4LFM::*)() const, bool> kProps[] = {
+    {"FreqTop", &TZuGen4LFM::SetFreqTop, &TZuGen4LFM::FreqTop, false},
+    {"Tinc0", &TZuGen4LFM::SetTinc0, &TZuGen4LFM::Tinc0, true},
+    {"Tinc1", &TZuGen4LFM::SetTinc1, &TZuGen4LFM::Tinc1, true},
+    {"Tdec0", &TZuGen4LFM::SetTdec0, &TZuGen4LFM::Tdec0, true},
+    {"Tdec1", &TZuGen4LFM::SetTdec1, &TZuGen4LFM::Tdec1, true}};
 
 struct Sweep {
-  double freq;                          // channel frequency
-  int top, tinc0, tinc1, tdec0, tdec1;  // 0: left as constructed
-  uint8_t up[5], down[5];               // Ramp1 and Ramp0 arguments
-  uint32_t freqCode, topCode, rise, fall;
+  double freq;  // channel frequency
+  int lfm[5];   // kProps in order; 0: left as constructed
+  // The rate byte and step word of Ramp1 (up) and Ramp0 (down), then the codes and durations.
+  uint32_t upRate, upWord, downRate, downWord, freqCode, topCode, rise, fall;
 };
 
 const Sweep kSweeps[] = {
-    {1000,
-     2000,
-     1000,
-     11,
-     10000000,
-     21,
-     {0x9C, 0, 0, 0x41, 0x03},
-     {0x5E, 0, 0, 0, 1},
-     0xA3D70A,
-     0x147AE14,
-     505,
-     5000010},
-    {1000, 1001, 10, 11, 10, 10, {0xB4, 0, 0, 0x07, 0x82}, {0xB4, 0, 0, 0x07, 0x82}, 0xA3D70A, 0xA400FC, 10, 10},
-    {1000, 1000, 500, 500, 500, 500, {1, 0, 0, 0, 0}, {1, 0, 0, 0, 0}, 0xA3D70A, 0xA3D70A, 500, 500},
+    {1000, {2000, 1000, 11, 10000000, 21}, 0x9C, 0x4103, 0x5E, 1, 0xA3D70A, 0x147AE14, 505, 5000010},
+    {1000, {1001, 10, 11, 10, 10}, 0xB4, 0x0782, 0xB4, 0x0782, 0xA3D70A, 0xA400FC, 10, 10},
     // Initial times: no step, no duration.
-    {1000, 2000, 0, 0, 0, 0, {1, 0, 0, 0, 0}, {1, 0, 0, 0, 0}, 0xA3D70A, 0x147AE14, 0, 0},
-    // A top below the frequency (0 from construction, or the truncated top of a
-    // fractional frequency) holds the sweep at the frequency.
-    {1000, 0, 1000, 0, 1000, 0, {1, 0, 0, 0, 0}, {1, 0, 0, 0, 0}, 0xA3D70A, 0xA3D70A, 500, 500},
-    {7500.9, 0, 1000, 0, 1000, 0, {1, 0, 0, 0, 0}, {1, 0, 0, 0, 0}, 0x4CCF28C, 0x4CCF28C, 500, 500},
+    {1000, {2000, 0, 0, 0, 0}, 1, 0, 1, 0, 0xA3D70A, 0x147AE14, 0, 0},
+    // A top below the frequency (0 from construction) holds the sweep at the exact, fractional frequency.
+    {7500.9, {0, 1000, 0, 1000, 0}, 1, 0, 1, 0, 0x4CCF28C, 0x4CCF28C, 500, 500},
     // The fraction 1/255 keeps its rate at 255 instead of wrapping to 0.
-    {1000, 1001, 27412, 0, 27412, 0, {0xFF, 0, 0, 0, 1}, {0xFF, 0, 0, 0, 1}, 0xA3D70A, 0xA400FC, 13706, 13706},
+    {1000, {1001, 27412, 0, 27412, 0}, 0xFF, 1, 0xFF, 1, 0xA3D70A, 0xA400FC, 13706, 13706},
 };
 
 void Configure(TZuGen4Channel* ch, const Sweep& s) {
   ch->Set_sinFrequency(s.freq);
-  TZuGen4LFM* lfm = ch->LFM();
-  if (s.top) lfm->SetFreqTop(s.top);
-  if (s.tinc0) lfm->SetTinc0(s.tinc0);
-  if (s.tinc1) lfm->SetTinc1(s.tinc1);
-  if (s.tdec0) lfm->SetTdec0(s.tdec0);
-  if (s.tdec1) lfm->SetTdec1(s.tdec1);
+  for (int i = 0; i < 5; ++i) (ch->LFM()->*std::get<1>(kProps[i]))(s.lfm[i]);  // a 0 changes nothing
   ch->SetMode(ZGMdC_LFM);
 }
 
-Frame Be32(uint8_t code, uint32_t v) {
-  return F(code, uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v));
+// The leading bytes, then the low n bytes of v, most significant first.
+Frame Be(Frame head, uint32_t v, int n = 4) {
+  for (int i = n - 1; i >= 0; --i) head.push_back(uint8_t(v >> 8 * i));
+  head.resize(6);
+  return head;
 }
-Frame Be24(uint8_t code, uint32_t v) { return F(code, uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)); }
 
-// One channel's part of the cycle: output on, the sine parameters, the sweep
-// registers, the update, and with start the durations and the run.
-std::vector<Frame> Expected(TZuGen4ChNames ch, const Sweep& s, bool start) {
+// One channel's frames of the cycle, after out: output on, the sine parameters,
+// the sweep registers, the update, and with start the durations and the run.
+std::vector<Frame> Expected(TZuGen4ChNames ch, const Sweep& s, bool start, std::vector<Frame> out = {F(0xF0)}) {
   const uint8_t b = ch == ZGCN_B ? 0x10 : 0x00;
-  std::vector<Frame> out = {F(ch == ZGCN_B ? 0xF9 : 0xF1),
-                            Be32(0x04 + b, s.freqCode),
-                            F(0x02 + b, 0x3F, 0xFF),
-                            F(0x05 + b),
-                            F(0x00 + b, 0x06, 0xA0, 0x02, ch == ZGCN_B ? 0x42 : 0x40),
-                            F(0x08 + b, s.up[0], s.up[1], s.up[2], s.up[3], s.up[4]),
-                            F(0x07 + b, s.down[0], s.down[1], s.down[2], s.down[3], s.down[4]),
-                            Be32(0x06 + b, s.topCode),
-                            F(0x80)};
-  if (start) out.insert(out.end(), {Be24(0x85, s.rise), Be24(0x86, s.fall), F(0x83)});
+  out.insert(
+      out.end(),
+      {F(ch == ZGCN_B ? 0xF9 : 0xF1), Be({uint8_t(0x04 + b)}, s.freqCode), F(0x02 + b, 0x3F, 0xFF), F(0x05 + b),
+       F(0x00 + b, 0x06, 0xA0, 0x02, ch == ZGCN_B ? 0x42 : 0x40), Be({uint8_t(0x08 + b), uint8_t(s.upRate)}, s.upWord),
+       Be({uint8_t(0x07 + b), uint8_t(s.downRate)}, s.downWord), Be({uint8_t(0x06 + b)}, s.topCode), F(0x80)});
+  if (start) out.insert(out.end(), {Be({0x85}, s.rise, 3), Be({0x86}, s.fall, 3), F(0x83)});
   return out;
 }
 
@@ -85,15 +68,12 @@ using LfmTest = SimGenerator;
 TEST_F(LfmTest, SweepAloneOnEitherChannelSendsItsRegistersAndRuns) {
   for (const Sweep& s : kSweeps) {
     for (TZuGen4ChNames ch : {ZGCN_A, ZGCN_B}) {
-      SCOPED_TRACE(testing::Message() << "freq " << s.freq << " top " << s.top << " tinc0 " << s.tinc0 << " ch "
-                                      << int(ch));
+      SCOPED_TRACE(testing::Message() << "sweep " << &s - kSweeps << " ch " << int(ch));
       Make(true);
       Configure(ch == ZGCN_A ? static_cast<TZuGen4Channel*>(gen->ChA()) : gen->ChB(), s);
       Activate();
       gen->UpdateMode();
-      std::vector<Frame> expected = {F(0xF0)};
-      for (const Frame& f : Expected(ch, s, true)) expected.push_back(f);
-      EXPECT_EQ(Frames(), expected);
+      EXPECT_EQ(Frames(), Expected(ch, s, true));
       EXPECT_TRUE(Driver().Violations().empty());
     }
   }
@@ -104,96 +84,58 @@ TEST_F(LfmTest, PairedSweepsLoadAWithoutStartThenStartWithB) {
   Configure(gen->ChB(), kSweeps[1]);
   Activate();
   gen->UpdateMode();
-  std::vector<Frame> expected = {F(0xF0)};
-  for (const Frame& f : Expected(ZGCN_A, kSweeps[0], false)) expected.push_back(f);
-  for (const Frame& f : Expected(ZGCN_B, kSweeps[1], true)) expected.push_back(f);
-  EXPECT_EQ(Frames(), expected);
+  EXPECT_EQ(Frames(), Expected(ZGCN_B, kSweeps[1], true, Expected(ZGCN_A, kSweeps[0], false)));
 }
 
 TEST(LfmFraction, KeepsTheLastConvergentWithinTheBounds) {
-  const struct {
-    double x, y, maxA, maxB, a, b;
-  } cases[] = {
-      {3, 1, 0, 255, 3, 1},
+  // x, y, the bounds of a and b (0: none), then a and b; the sweeps' own fractions are checked above.
+  const std::array<double, 6> cases[] = {
       {1, 3, 0, 0, 1, 3},
-      {1000 * TZuGen4LFM::MUL_COEF, 1000 * TZuGen4LFM::DIV_COEF, 0, 255, 16643, 155},
-      {TZuGen4LFM::MUL_COEF, 10 * TZuGen4LFM::DIV_COEF, 0, 255, 1922, 179},
-      {1000 * TZuGen4LFM::MUL_COEF, 1e7 * TZuGen4LFM::DIV_COEF, 0, 255, 1, 93},
       {1000 * TZuGen4LFM::MUL_COEF, 1000 * TZuGen4LFM::DIV_COEF, 1000, 0, 859, 8},
-      // No bounds: the expansion ends at the exact fraction, 2^30 / 10^7 reduced.
-      {1000 * TZuGen4LFM::MUL_COEF, 1000 * TZuGen4LFM::DIV_COEF, 0, 0, 8388608, 78125},
-      {std::numbers::pi, 1, 0, 113, 355, 113},
+      {std::numbers::pi, 1, 0, 113, 355, 113},                            // a term equal to its bound is kept
       {std::numbers::pi, 1, 0, 0, 884279719003555.0, 281474976710656.0},  // the double itself, over 2^48
       {1e10, 1, 0, 0, 1e10, 1},  // beyond 32 bits the integer part does not wrap
       // The first remainder rounds below zero: the expansion ends there.
       {0.38402009559819045, 0.000683309778644467, 0, 0, 562, 1},
-      {2, 1, -1, 0, 0, 0},
-      {0, 5, 0, 255, 0, 0},
-      {5, 0, 0, 255, 0, 0},
-      {-3, 1, 0, 255, 0, 0},
-      {3, -1, 0, 255, 0, 0},
-      {kNaN, 1, 0, 255, 0, 0},
-      {kInf, 1, 0, 0, 0, 0},
-      {1, kInf, 0, 0, 0, 0},
-      {3, 1, kNaN, 0, 0, 0},
-      {1e300, 1e-10, 0, 0, 0, 0},  // quotient overflows
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.x << " / " << c.y << " bounds " << c.maxA << ", " << c.maxB);
-    double a = -1, b = -1;
-    TZuGen4LFM::XYtoAB(c.x, c.y, c.maxA, c.maxB, a, b);
-    EXPECT_EQ(a, c.a);
-    EXPECT_EQ(b, c.b);
-  }
+  // No fraction: a negative or NaN bound, a zero, negative or non-finite term, an overflowing quotient.
+  const std::array<double, 6> none[] = {{2, 1, -1, 0, 0, 0},       {0, 5, 0, 255, 0, 0},      {5, 0, 0, 255, 0, 0},
+                                        {-3, 1, 0, 255, 0, 0},     {3, -1, 0, 255, 0, 0},     {NAN, 1, 0, 255, 0, 0},
+                                        {INFINITY, 1, 0, 0, 0, 0}, {1, INFINITY, 0, 0, 0, 0}, {3, 1, NAN, 0, 0, 0},
+                                        {1e300, 1e-10, 0, 0, 0, 0}};
+  auto check = [](const std::array<double, 6>& c) {
+    double A = -1, B = -1;
+    TZuGen4LFM::XYtoAB(c[0], c[1], c[2], c[3], A, B);
+    EXPECT_EQ(std::pair(A, B), std::pair(c[4], c[5])) << c[0] << " / " << c[1] << " bounds " << c[2] << ", " << c[3];
+  };
+  for (const auto& c : cases) check(c);
+  for (const auto& c : none) check(c);
 }
 
 TEST_F(LfmTest, SettersStoreValuesInRangeAndReportRejectedTimes) {
-  const struct {
-    const char* name;
-    void (TZuGen4LFM::*set)(int);
-    int (TZuGen4LFM::*get)() const;
-    bool reports;  // rejections go through OnParamValueError
-  } props[] = {{"FreqTop", &TZuGen4LFM::SetFreqTop, &TZuGen4LFM::FreqTop, false},
-               {"Tinc0", &TZuGen4LFM::SetTinc0, &TZuGen4LFM::Tinc0, true},
-               {"Tinc1", &TZuGen4LFM::SetTinc1, &TZuGen4LFM::Tinc1, true},
-               {"Tdec0", &TZuGen4LFM::SetTdec0, &TZuGen4LFM::Tdec0, true},
-               {"Tdec1", &TZuGen4LFM::SetTdec1, &TZuGen4LFM::Tdec1, true}};
-  // Applied in order on one generator; the channel's frequency is 1000.
-  const struct {
-    int value;
-    bool timeOk, topOk;
-  } steps[] = {{9, false, false},        {10, true, false},     {10, false, false},  // unchanged
-               {999, true, false},       {1000, true, true},    {1000, false, false},
-               {200000, true, true},     {200001, true, false}, {10000000, true, false},
-               {10000001, false, false}, {-10, false, false},   {INT_MIN, false, false}};
-  for (const auto& p : props) {
-    SCOPED_TRACE(p.name);
+  // Applied in order on one generator, whose channel frequency is 1000: the
+  // value, whether a time takes it, whether a top does. A repeat is unchanged.
+  const std::tuple<int, int, int> steps[] = {{9, 0, 0},        {10, 1, 0},      {10, 0, 0},     {999, 1, 0},
+                                             {1000, 1, 1},     {1000, 0, 0},    {200000, 1, 1}, {200001, 1, 0},
+                                             {10000000, 1, 0}, {10000001, 0, 0}};
+  for (const auto& [name, set, get, isTime] : kProps) {
     Make(true);
-    TZuGen4Channel* ch = gen->ChB();
-    TZuGen4LFM* lfm = ch->LFM();
+    TZuGen4LFM* lfm = gen->ChB()->LFM();
     Activate();
     int updates = 0;
     gen->AfterUpdate = [&](TObject*) { ++updates; };
-    std::vector<double> reported;
-    gen->OnParamValueError = [&](TZuGen4Channel* c, TZuGen4Parameters prm, void* v) {
-      EXPECT_EQ(c, ch);
-      EXPECT_EQ(prm, ZGPrm_LFMTime);
-      reported.push_back(*static_cast<double*>(v));
-    };
-    int stored = (lfm->*p.get)();
-    EXPECT_EQ(stored, 0);
-    for (const auto& s : steps) {
-      SCOPED_TRACE(s.value);
-      updates = 0;
-      reported.clear();
-      const bool ok = p.reports ? s.timeOk : s.topOk;
-      const bool unchanged = s.value == stored;
-      (lfm->*p.set)(s.value);
-      if (ok) stored = s.value;
-      EXPECT_EQ((lfm->*p.get)(), stored);
-      EXPECT_EQ(updates, ok ? 1 : 0);
-      const bool event = p.reports && !ok && !unchanged;
-      EXPECT_EQ(reported, event ? std::vector<double>{double(s.value)} : std::vector<double>{});
+    std::vector<std::tuple<TZuGen4Channel*, TZuGen4Parameters, double>> reported;
+    gen->OnParamValueError = [&](auto* c, auto p, void* v) { reported.push_back({c, p, *static_cast<double*>(v)}); };
+    int stored = 0;  // as constructed
+    for (const auto& [value, timeOk, topOk] : steps) {
+      const bool ok = isTime ? timeOk : topOk;
+      decltype(reported) want;
+      if (isTime && !ok && value != stored) want.push_back({gen->ChB(), ZGPrm_LFMTime, double(value)});
+      updates = 0, reported.clear();
+      (lfm->*set)(value);
+      if (ok) stored = value;
+      EXPECT_EQ(std::tuple((lfm->*get)(), updates, reported), std::tuple(stored, int(ok), want))
+          << name << ' ' << value;
     }
   }
 }

@@ -204,13 +204,13 @@ class TQueue {
     int64_t next = INT64_MAX;
     for (const auto& [id, e] : FTimers)
       if (!e.Running) next = std::min(next, e.DueNs);
-    itimerspec spec{};
+    itimerspec when{};
     if (next != INT64_MAX) {
       next = std::max<int64_t>(next, 1);  // zero would disarm
-      spec.it_value.tv_sec = static_cast<time_t>(next / 1000000000);
-      spec.it_value.tv_nsec = static_cast<long>(next % 1000000000);
+      when.it_value.tv_sec = static_cast<time_t>(next / 1000000000);
+      when.it_value.tv_nsec = static_cast<long>(next % 1000000000);
     }
-    timerfd_settime(FFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+    timerfd_settime(FFd, TFD_TIMER_ABSTIME, &when, nullptr);
   }
   int FFd = -1;
 #else
