@@ -3,6 +3,7 @@
 // process-wide platform is set from C++, so the instance that ZuGenInit makes
 // talks to the simulated instrument on virtual time.
 #include <dlfcn.h>
+#include <gmock/gmock.h>
 
 #include <functional>
 #include <string>
@@ -16,6 +17,7 @@ namespace {
 
 using ZuTest::F;
 using ZuTest::Frame;
+using Call = std::function<unsigned char()>;
 
 const std::string kCmdWriteError = "Ошибка при записи команды в FTPort";
 
@@ -35,22 +37,17 @@ struct TFlatApi {
 #undef ZU_MEMBER
 };
 
-template <typename Fn>
-void Bind(void* lib, Fn& fn, const char* name) {
-  fn = reinterpret_cast<Fn>(dlsym(lib, name));
-  if (!fn) ADD_FAILURE() << name << " is not exported";
-}
-
-// Channel A in sine generation at its defaults except the frequency frame.
-std::vector<Frame> SineA(const Frame& freq) { return {F(0xF0), F(0xF1), freq, F(0x02, 0x3F, 0xFF), F(0x05), F(0x7F)}; }
-const Frame kFreqA1000 = F(0x04, 0x00, 0xA3, 0xD7, 0x0A);  // 1000 kHz at 400 MHz
+// Channel A in sine generation at 1000 kHz (400 MHz clock) and its defaults.
+const std::vector<Frame> kSineA{F(0xF0), F(0xF1), F(0x04, 0x00, 0xA3, 0xD7, 0x0A), F(0x02, 0x3F, 0xFF),
+                                F(0x05), F(0x7F)};
 
 class FlatInterface : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     lib = dlopen(ZUGEN_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(lib, nullptr) << dlerror();
-#define ZU_BIND(member, name) Bind(lib, api.member, #name);
+#define ZU_BIND(member, name) \
+  EXPECT_NE(api.member = reinterpret_cast<decltype(api.member)>(dlsym(lib, #name)), nullptr) << #name;
     ZU_FLAT_API(ZU_BIND)
 #undef ZU_BIND
   }
@@ -58,7 +55,6 @@ class FlatInterface : public ::testing::Test {
     if (lib) dlclose(lib);
     lib = nullptr;
   }
-
   void SetUp() override {
     ASSERT_TRUE(lib && api.LastError);
     Zu::SetDefaultPlatform(sim.Platform());
@@ -67,7 +63,6 @@ class FlatInterface : public ::testing::Test {
     if (api.Release) api.Release();
     Zu::SetDefaultPlatform({});
   }
-
   // Creates the instance and opens the device; forgets what the opening sent.
   void Activate() {
     ASSERT_EQ(api.Init(), ZUGEN_OK);
@@ -75,6 +70,21 @@ class FlatInterface : public ::testing::Test {
     sim.Driver->ClearTrace();
   }
   std::vector<Frame> Frames() const { return sim.Driver->Frames(); }
+  // Reads one value through the getter with the read flag only.
+  template <typename T>
+  static T Get(unsigned char (*getSet)(unsigned char, unsigned char, T*), unsigned char channel) {
+    T v{};
+    EXPECT_EQ(getSet(2, channel, &v), ZUGEN_OK);
+    return v;
+  }
+
+  using Ref = std::tuple<unsigned char, double, int>;
+  // Passes the reference through SetExtFrequency; returns what the call left.
+  static Ref ExtRef(unsigned char flags, Ref in, unsigned char rc = ZUGEN_OK) {
+    auto& [useExt, ref, scale] = in;
+    EXPECT_EQ(api.SetExtFrequency(flags, &useExt, &ref, &scale), rc);
+    return in;
+  }
 
   static inline void* lib = nullptr;
   static inline TFlatApi api{};
@@ -84,33 +94,19 @@ class FlatInterface : public ::testing::Test {
 // Each row goes through the Set shorthand and is read back on the channel
 // byte the host used; the other channel keeps its default.
 TEST_F(FlatInterface, SetsAndReadsBackChannelValues) {
-  using GetSet = decltype(&ZuGen_Freq);
-  using Set = decltype(&ZuGen_SetFreq);
-  struct Row {
-    const char* what;
-    GetSet getSet;
-    Set set;
-    unsigned char channel;
-    double value, inForce, otherDefault;
-  };
+  using Row = std::tuple<decltype(&ZuGen_Freq), decltype(&ZuGen_SetFreq), unsigned char, double, double, double>;
+  // getter, shorthand, channel, value, value in force, other channel's value
   const Row rows[] = {
-      {"freq A", api.Freq, api.SetFreq, 0, 2000.0, 2000.0, 1000.0},
-      {"freq B via 5", api.Freq, api.SetFreq, 5, 400.0, 400.0, 2000.0},
-      {"freq below range", api.Freq, api.SetFreq, 0, 399.999, 2000.0, 400.0},
-      {"ampl A", api.Ampl, api.SetAmpl, 0, 0.5, 0.5, 100.0},
-      {"ampl above 100", api.Ampl, api.SetAmpl, 200, 100.001, 100.0, 0.5},
-      {"phase B", api.Phase, api.SetPhase, 1, 359.5, 359.5, 0.0},
-      {"phase 360", api.Phase, api.SetPhase, 1, 360.0, 359.5, 0.0},
+      {api.Freq, api.SetFreq, 0, 2000.0, 2000.0, 1000.0}, {api.Freq, api.SetFreq, 5, 400.0, 400.0, 2000.0},
+      {api.Freq, api.SetFreq, 0, 399.999, 2000.0, 400.0}, {api.Ampl, api.SetAmpl, 0, 0.5, 0.5, 100.0},
+      {api.Ampl, api.SetAmpl, 200, 100.001, 100.0, 0.5},  {api.Phase, api.SetPhase, 1, 359.5, 359.5, 0.0},
   };
   ASSERT_EQ(api.Init(), ZUGEN_OK);
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.what);
-    EXPECT_EQ(r.set(r.channel, r.value), r.inForce);
-    double v = -1, other = -1;
-    EXPECT_EQ(r.getSet(2, r.channel, &v), ZUGEN_OK);
-    EXPECT_EQ(r.getSet(2, r.channel == 0 ? 1 : 0, &other), ZUGEN_OK);
-    EXPECT_EQ(v, r.inForce);
-    EXPECT_EQ(other, r.otherDefault);
+  for (auto [getSet, set, channel, value, inForce, other] : rows) {
+    SCOPED_TRACE(testing::Message() << "channel " << int{channel} << " value " << value);
+    EXPECT_EQ(set(channel, value), inForce);
+    EXPECT_EQ(Get(getSet, channel), inForce);
+    EXPECT_EQ(Get(getSet, channel == 0 ? 1 : 0), other);
   }
 }
 
@@ -121,182 +117,119 @@ TEST_F(FlatInterface, FlagsSelectSetAndReadIndependently) {
     EXPECT_EQ(getSet(0, 0, &v), ZUGEN_OK);       // does nothing
     EXPECT_EQ(getSet(0xFC, 0, &v), ZUGEN_OK);    // only unknown bits: nothing either
     EXPECT_EQ(getSet(0, 1, nullptr), ZUGEN_OK);  // not even a pointer check
-    EXPECT_EQ(v, 50.0);
-    double before = -1;
-    EXPECT_EQ(getSet(2, 0, &before), ZUGEN_OK);  // only reads
-    EXPECT_NE(before, 50.0);
-    v = 50.0;
+    const double before = Get(getSet, 0);
     EXPECT_EQ(getSet(0xFD, 0, &v), ZUGEN_OK);  // sets, ignoring the other bits
-    double after = -1;
-    EXPECT_EQ(getSet(2, 0, &after), ZUGEN_OK);
-    EXPECT_EQ(after, getSet == api.Freq ? before : 50.0);  // 50 kHz is out of range
+    EXPECT_EQ(v, 50.0);
+    EXPECT_EQ(Get(getSet, 0), getSet == api.Freq ? before : 50.0);  // 50 kHz is out of range
   }
   EXPECT_TRUE(sim.Driver->Trace().empty());  // nothing opened
 }
 
-TEST_F(FlatInterface, ActivityOpensAndSendsTheWholeSetup) {
+TEST_F(FlatInterface, OneInstanceFromInitToReleaseOpenedByActivity) {
   ASSERT_EQ(api.Init(), ZUGEN_OK);
   EXPECT_EQ(api.SetActivity(1), 1);
-  EXPECT_TRUE(sim.Driver->IsOpen());
   EXPECT_EQ(Frames(), std::vector<Frame>{F(0xF0)});  // both channels off
-  unsigned char active = 0;
-  EXPECT_EQ(api.Activity(2, &active), ZUGEN_OK);
-  EXPECT_EQ(active, 1);
-
   EXPECT_EQ(api.SetActivity(0), 0);
   EXPECT_FALSE(sim.Driver->IsOpen());
   sim.Driver->FailOpen(Zu::FT_DEVICE_NOT_FOUND);
   EXPECT_EQ(api.SetActivity(1), 0);  // a refused open is no failure of the call
-  EXPECT_EQ(api.Activity(2, &active), ZUGEN_OK);
-  EXPECT_EQ(active, 0);
+
+  EXPECT_EQ(api.SetActivity(1), 1);
+  EXPECT_EQ(api.SetFreq(0, 2000.0), 2000.0);
+  EXPECT_EQ(api.Init(), ZUGEN_OK);  // keeps the first instance, still open
+  EXPECT_EQ(Get(api.Freq, 0), 2000.0);
+  EXPECT_EQ(api.Release(), ZUGEN_OK);  // deletes the instance, which closes the open device
+  EXPECT_FALSE(sim.Driver->IsOpen());
+  EXPECT_EQ(api.Release(), ZUGEN_OK);
+  double v = 0;
+  EXPECT_EQ(api.Freq(2, 0, &v), ZUGEN_NO_INSTANCE);
 }
 
 TEST_F(FlatInterface, ModeSendsTheSineFramesOfBothChannels) {
   Activate();
   EXPECT_EQ(api.SetChMode(0, Zu::ZGMdC_gen), Zu::ZGMdC_gen);
-  EXPECT_EQ(Frames(), SineA(kFreqA1000));
-
-  sim.Driver->ClearTrace();
-  EXPECT_EQ(api.SetFreq(0, 2000.0), 2000.0);
-  EXPECT_EQ(Frames(), SineA(F(0x04, 0x01, 0x47, 0xAE, 0x14)));
-
+  EXPECT_EQ(Frames(), kSineA);
   sim.Driver->ClearTrace();
   EXPECT_EQ(api.SetChMode(5, Zu::ZGMdC_gen), Zu::ZGMdC_gen);
-  std::vector<Frame> both = SineA(F(0x04, 0x01, 0x47, 0xAE, 0x14));
+  std::vector<Frame> both = kSineA;
   both.insert(both.end() - 1, {F(0xF9), F(0x14, 0x00, 0xA3, 0xD7, 0x0A), F(0x12, 0x3F, 0xFF), F(0x15)});
   EXPECT_EQ(Frames(), both);
-
   // Channel B cannot take both external inputs: the mode in force comes back.
   EXPECT_EQ(api.SetChMode(1, Zu::ZGMdC_ExtModulationA12), Zu::ZGMdC_gen);
-  unsigned char mode = 0xFF;
-  EXPECT_EQ(api.ChMode(2, 1, &mode), ZUGEN_OK);
-  EXPECT_EQ(mode, Zu::ZGMdC_gen);
+  EXPECT_EQ(Get(api.ChMode, 1), Zu::ZGMdC_gen);
   EXPECT_TRUE(sim.Driver->Violations().empty());
 }
 
 TEST_F(FlatInterface, ExternalReferenceIsStoredAfterTheUpdateItTriggers) {
-  using Ref = std::tuple<unsigned char, double, int>;
-  const auto setRef = [&](unsigned char flags, Ref in) {
-    auto& [useExt, ref, scale] = in;
-    EXPECT_EQ(api.SetExtFrequency(flags, &useExt, &ref, &scale), ZUGEN_OK);
-    return in;
-  };
   Activate();
-  setRef(1, {1, 10.0, 20});
+  ExtRef(1, {1, 10.0, 20});
   // The switch updates with the old multiplier; the new one is stored after.
   EXPECT_EQ(Frames(), (std::vector<Frame>{F(0xF0), F(0xE5, 16)}));
-  EXPECT_EQ(setRef(2, {0, 0.0, 0}), Ref(1, 10.0, 20));
+  EXPECT_EQ(ExtRef(2, {0, 0.0, 0}), Ref(1, 10.0, 20));
   sim.Driver->ClearTrace();
   EXPECT_EQ(api.SetPhase(1, 1.0), 1.0);  // any accepted change resends it all
   EXPECT_EQ(Frames(), (std::vector<Frame>{F(0xF0), F(0xE5, 20)}));
-
   // Back to the internal reference: the defaults return, the arguments are ignored.
   sim.Driver->ClearTrace();
-  EXPECT_EQ(setRef(3, {0, 99.0, 7}), Ref(0, 25.0, 16));
+  EXPECT_EQ(ExtRef(3, {0, 99.0, 7}), Ref(0, 25.0, 16));
   EXPECT_EQ(Frames(), std::vector<Frame>{F(0xF0)});
 }
 
-TEST_F(FlatInterface, OneInstanceFromInitToRelease) {
-  Activate();
-  EXPECT_EQ(api.SetFreq(0, 2000.0), 2000.0);
-  EXPECT_EQ(api.Init(), ZUGEN_OK);  // keeps the first instance, still open
-  double v = 0;
-  EXPECT_EQ(api.Freq(2, 0, &v), ZUGEN_OK);
-  EXPECT_EQ(v, 2000.0);
-  sim.Driver->ClearTrace();
-  EXPECT_EQ(api.Release(), ZUGEN_OK);  // resets and closes the open device
-  EXPECT_EQ(Frames(), std::vector<Frame>{F(0xF0)});
-  EXPECT_FALSE(sim.Driver->IsOpen());
-  EXPECT_EQ(api.Release(), ZUGEN_OK);
-  EXPECT_EQ(api.Freq(2, 0, &v), ZUGEN_NO_INSTANCE);
-}
-
-TEST_F(FlatInterface, WithoutInstanceEveryCallReportsTwoAndTouchesNothing) {
-  double d = -7.5, ref = -7.5;
+// Without an instance every call reports 2, with a missing pointer 4, and
+// neither touches the arguments or the device.
+TEST_F(FlatInterface, MissingInstanceOrPointerReportsItsCodeAndTouchesNothing) {
+  double d = -7.5;
   unsigned char b = 0xAA;
-  int scale = -3;
-  const std::function<unsigned char()> calls[] = {
-      [&] { return api.Freq(3, 0, &d); },      [&] { return api.Ampl(3, 1, &d); },
-      [&] { return api.Phase(3, 0, &d); },     [&] { return api.Activity(3, &b); },
-      [&] { return api.ChMode(3, 1, &b); },    [&] { return api.SetExtFrequency(3, &b, &ref, &scale); },
-      [&] { return api.Freq(0, 0, nullptr); },
-  };
-  for (const auto& call : calls) EXPECT_EQ(call(), ZUGEN_NO_INSTANCE);
-  EXPECT_EQ(d, -7.5);
-  EXPECT_EQ(ref, -7.5);
-  EXPECT_EQ(b, 0xAA);
-  EXPECT_EQ(scale, -3);
+  int n = -3;
+  // clang-format off
+  const unsigned char withoutInstance[] = {
+      api.Freq(3, 0, &d), api.Ampl(3, 1, &d), api.Phase(3, 0, &d), api.Activity(3, &b), api.ChMode(3, 1, &b),
+      api.Freq(0, 0, nullptr), api.SetExtFrequency(3, &b, &d, &n)};
+  EXPECT_THAT(withoutInstance, testing::Each(ZUGEN_NO_INSTANCE));
+  EXPECT_EQ(std::tuple(d, b, n), std::tuple(-7.5, 0xAA, -3));
   // The shorthands hand back their argument, even one no setter would take.
-  EXPECT_EQ(api.SetFreq(1, 5.0), 5.0);
-  EXPECT_EQ(api.SetAmpl(0, 250.0), 250.0);
-  EXPECT_EQ(api.SetPhase(1, 720.0), 720.0);
-  EXPECT_EQ(api.SetActivity(1), 1);
-  EXPECT_EQ(api.SetChMode(0, 7), 7);
-  EXPECT_TRUE(sim.Driver->Trace().empty());
-}
+  EXPECT_EQ(std::tuple(api.SetFreq(1, 5.0), api.SetAmpl(0, 250.0), api.SetPhase(1, 720.0), api.SetActivity(1),
+                       api.SetChMode(0, 7)),
+            std::tuple(5.0, 250.0, 720.0, 1, 7));
 
-TEST_F(FlatInterface, NullPointerReportsFourAndTouchesNothing) {
   ASSERT_EQ(api.Init(), ZUGEN_OK);
-  double d = 3000.0;
-  unsigned char b = 1;
-  int scale = 10;
-  const std::function<unsigned char()> calls[] = {
-      [&] { return api.Freq(3, 0, nullptr); },
-      [&] { return api.Ampl(1, 1, nullptr); },
-      [&] { return api.Phase(2, 0, nullptr); },
-      [&] { return api.Activity(1, nullptr); },
-      [&] { return api.ChMode(3, 0, nullptr); },
-      [&] { return api.SetExtFrequency(3, nullptr, &d, &scale); },
-      [&] { return api.SetExtFrequency(1, &b, nullptr, &scale); },
-      [&] { return api.SetExtFrequency(1, &b, &d, nullptr); },
-  };
-  for (const auto& call : calls) EXPECT_EQ(call(), ZUGEN_NULL_POINTER);
+  b = 1;
+  const unsigned char withoutPointer[] = {
+      api.Freq(3, 0, nullptr), api.Ampl(1, 1, nullptr), api.Phase(2, 0, nullptr), api.Activity(1, nullptr),
+      api.ChMode(3, 0, nullptr), api.SetExtFrequency(3, nullptr, &d, &n), api.SetExtFrequency(1, &b, nullptr, &n),
+      api.SetExtFrequency(1, &b, &d, nullptr)};
+  // clang-format on
+  EXPECT_THAT(withoutPointer, testing::Each(ZUGEN_NULL_POINTER));
   EXPECT_TRUE(sim.Driver->Trace().empty());
-  unsigned char active = 1, useExt = 1;
-  EXPECT_EQ(api.Activity(2, &active), ZUGEN_OK);
-  EXPECT_EQ(api.SetExtFrequency(2, &useExt, &d, &scale), ZUGEN_OK);
-  EXPECT_EQ(active, 0);
-  EXPECT_EQ(useExt, 0);
+  EXPECT_EQ(api.SetExtFrequency(2, &b, &d, &n), ZUGEN_OK);
+  EXPECT_EQ(b, 0);  // still the internal reference, and not opened either
+  EXPECT_EQ(api.Activity(2, &b), ZUGEN_OK);
+  EXPECT_EQ(b, 0);
 }
 
 // A write the instrument refuses turns into code 3 with the link's message;
 // the call still reads back what is in force.
 TEST_F(FlatInterface, LinkFailureReportsThreeAndKeepsTheMessage) {
   Activate();
-  const auto expectFailure = [&](const std::function<unsigned char()>& call, Zu::Sim::TFault fault = {}) {
-    sim.Driver->FailWrite(1, fault);
+  const auto expectFailure = [&](const Call& call) {
+    sim.Driver->FailWrite(1, {});
     EXPECT_EQ(call(), ZUGEN_FAILED);
     EXPECT_EQ(api.LastError(), kCmdWriteError);
   };
   double d = 2000.0;
-  expectFailure([&] { return api.Freq(3, 0, &d); });
-  EXPECT_EQ(d, 2000.0);
-  d = 45.0;
-  expectFailure([&] { return api.Phase(3, 1, &d); }, {Zu::FT_OK, 3});  // a short write
-  EXPECT_EQ(d, 45.0);
-  unsigned char mode = Zu::ZGMdC_gen;
-  expectFailure([&] { return api.ChMode(3, 0, &mode); });
-  EXPECT_EQ(mode, Zu::ZGMdC_gen);
-
-  // The switch to the external reference fails before the new values are stored.
-  unsigned char useExt = 1;
-  double ref = 10.0;
-  int scale = 20;
-  expectFailure([&] { return api.SetExtFrequency(3, &useExt, &ref, &scale); });
-  EXPECT_EQ(useExt, 1);
-  EXPECT_EQ(ref, 25.0);
-  EXPECT_EQ(scale, 16);
-
-  // Deactivating lets go of the handle all the same.
-  unsigned char active = 0;
-  expectFailure([&] { return api.Activity(3, &active); });
-  EXPECT_EQ(active, 0);
-  EXPECT_FALSE(sim.Driver->IsOpen());
-
+  unsigned char mode = Zu::ZGMdC_gen, active = 0;
+  const Call calls[] = {[&] { return api.Freq(3, 0, &d); }, [&] { return api.ChMode(3, 0, &mode); },
+                        [&] { return api.Activity(3, &active); }};
+  for (const auto& call : calls) expectFailure(call);
+  EXPECT_EQ(std::tuple(d, mode, active), std::tuple(2000.0, Zu::ZGMdC_gen, 0));
+  EXPECT_FALSE(sim.Driver->IsOpen());  // deactivating lets go of the handle all the same
   // The shorthand returns the value in force: stored before the update failed.
   ASSERT_EQ(api.SetActivity(1), 1);
   sim.Driver->FailWrite(1, {});
   EXPECT_EQ(api.SetAmpl(0, 50.0), 50.0);
+  // The switch to the external reference fails before the new values are stored.
+  sim.Driver->FailWrite(1, {});
+  EXPECT_EQ(ExtRef(3, {1, 10.0, 20}, ZUGEN_FAILED), Ref(1, 25.0, 16));
   EXPECT_EQ(api.LastError(), kCmdWriteError);
 }
 

@@ -1,8 +1,9 @@
 // The USB command link: frame layout and channel-B codes, the wait after each
 // command, and how failing or closed links behave.
 #include <map>
-#include <string>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "SimFixture.h"
 
@@ -13,14 +14,10 @@ using Sim::TTraceKind;
 using ZuTest::F;
 using ZuTest::Frame;
 
-struct CodeRow {
-  TZuGen4Commands cmd;
-  uint8_t a, b;
-};
 // The instrument's command table: channel-A value of each enumerator and the
 // code the same command carries on channel B.
 // clang-format off
-constexpr CodeRow kCodes[] = {
+constexpr struct { TZuGen4Commands cmd; uint8_t a, b; } kCodes[] = {
     {ZGCmd_Control, 0x00, 0x10}, {ZGCmd_Ampl, 0x02, 0x12}, {ZGCmd_Freq, 0x04, 0x14}, {ZGCmd_Phase, 0x05, 0x15},
     {ZGCmd_Freq1, 0x06, 0x16}, {ZGCmd_Ramp0, 0x07, 0x17}, {ZGCmd_Ramp1, 0x08, 0x18}, {ZGCmd_Ramp2, 0x09, 0x19},
     {ZGCmd_Ramp3, 0x0A, 0x1A}, {ZGCmd_IntModTable, 0x20, 0x21}, {ZGCmd_BaseValue, 0x29, 0x2A},
@@ -40,7 +37,7 @@ using Link = ZuTest::SimGenerator;
 TEST_F(Link, EveryCodeGoesOutTranslatedOnlyForChannelBInSixBytesButTheADCRead) {
   Activate();
   std::map<int, int> translated;
-  for (const CodeRow& r : kCodes) {
+  for (const auto& r : kCodes) {
     SCOPED_TRACE(testing::Message() << "code 0x" << std::hex << int{r.a});
     EXPECT_EQ(r.cmd, r.a);
     if (r.a != r.b) translated[r.a] = r.b;
@@ -52,15 +49,12 @@ TEST_F(Link, EveryCodeGoesOutTranslatedOnlyForChannelBInSixBytesButTheADCRead) {
   }
   // The ADC read is one byte, answered by a 4-byte read.
   Driver().SetADCValue(0x12345678);
-  for (TZuGen4Channel* ch : {static_cast<TZuGen4Channel*>(gen->ChA()), static_cast<TZuGen4Channel*>(gen->ChB())}) {
-    Driver().ClearTrace();
-    ch->Tuner()->GetADCValue();
-    const auto& t = Driver().Trace();
-    ASSERT_EQ(t.size(), 2u);
-    EXPECT_EQ(std::tie(t[0].Kind, t[0].Bytes), std::tuple(TTraceKind::Frame, Frame{0xFD}));
-    EXPECT_EQ(std::tie(t[1].Kind, t[1].Bytes), std::tuple(TTraceKind::Read, Frame{0x12, 0x34, 0x56, 0x78}));
-    EXPECT_EQ(ch->Tuner()->ADCValue(), 0x12345678u);
-  }
+  Driver().ClearTrace();
+  gen->ChA()->Tuner()->GetADCValue();
+  std::vector<std::pair<TTraceKind, Frame>> trace;
+  for (const auto& e : Driver().Trace()) trace.emplace_back(e.Kind, e.Bytes);
+  EXPECT_EQ(trace, (decltype(trace){{TTraceKind::Frame, {0xFD}}, {TTraceKind::Read, {0x12, 0x34, 0x56, 0x78}}}));
+  EXPECT_EQ(gen->ChA()->Tuner()->ADCValue(), 0x12345678u);
   EXPECT_TRUE(Driver().Violations().empty());
   // Codes outside the table pass unchanged on both channels.
   for (int code = 0; code < 256; ++code) {
@@ -69,102 +63,66 @@ TEST_F(Link, EveryCodeGoesOutTranslatedOnlyForChannelBInSixBytesButTheADCRead) {
     EXPECT_EQ(TranslateCommand(ZGCN_B, c), translated.count(code) ? translated[code] : code) << code;
   }
   // Arguments keep their places; multi-byte values go most significant first.
-  const TZuGen4Cmd cmd(ZGCN_B, ZGCmd_Ramp0, 1, 2, 3, 4, 5);
-  EXPECT_EQ(cmd.Bytes, (std::array<uint8_t, 6>{0x17, 1, 2, 3, 4, 5}));
-  EXPECT_EQ(cmd.Count, 6);
-  EXPECT_EQ(cmd.Channel, ZGCN_B);
+  EXPECT_EQ(TZuGen4Cmd(ZGCN_B, ZGCmd_Ramp0, 1, 2, 3, 4, 5).Bytes, (std::array<uint8_t, 6>{0x17, 1, 2, 3, 4, 5}));
   EXPECT_EQ(TZuGen4Cmd::With32(ZGCN_A, ZGCmd_Freq, 0x00A3D70A).Bytes,
             (std::array<uint8_t, 6>{4, 0, 0xA3, 0xD7, 0x0A, 0}));
   EXPECT_EQ(TZuGen4Cmd::With16(ZGCN_B, ZGCmd_Ampl, 0x3FFF).Bytes, (std::array<uint8_t, 6>{0x12, 0x3F, 0xFF, 0, 0, 0}));
 }
 
-enum class Op { Cmd, Data, Read };
-struct FailureCase {
-  Op op;
-  Sim::TFault fault;
-  uint8_t status;
-  const char* message;
-};
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const FailureCase& c, std::ostream* os) {
-  *os << (c.op == Op::Cmd ? "command" : c.op == Op::Data ? "data" : "read")
-      << (c.fault.Count ? " short " : " status ") << (c.fault.Count ? *c.fault.Count : c.fault.Status);
+// A failed command, data block or read is reported, then thrown; the link
+// stays open and the next command is tried as usual (an instrument still
+// waiting for a lost block may take it as data: that is the protocol).
+TEST_F(Link, FailureReportsThenThrowsAndKeepsTheLinkOpen) {
+  enum Op { Cmd, Data, Read };
+  const char* const messages[] = {"Ошибка при записи команды в FTPort", "Ошибка при записи данных в FTPort",
+                                  "Ошибка при чтении данных из FTPort"};
+  // Status keeps the driver's low byte; success is judged on all of it.
+  const std::tuple<Op, Sim::TFault, uint8_t> cases[] = {
+      {Cmd, {FT_IO_ERROR, {}}, 4},  {Cmd, {FT_OK, 3u}, 0},  {Cmd, {0x1104, {}}, 4},       {Cmd, {0x100, {}}, 0},
+      {Data, {FT_IO_ERROR, {}}, 4}, {Data, {FT_OK, 2u}, 0}, {Read, {FT_IO_ERROR, {}}, 4}, {Read, {FT_OK, 3u}, 0}};
+  for (const auto& [op, fault, status] : cases) {
+    SCOPED_TRACE(testing::Message() << "op " << op << " status " << fault.Status << " short " << bool(fault.Count));
+    Make(true);
+    int errors = 0;
+    gen->OnFTError = [&](TObject* s) { errors += s == gen.get(); };
+    Activate();
+    unsigned char buf[4] = {1, 2, 3, 4};
+    if (op == Data) gen->WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, ZGCmd_DDSModData, 0, 4));
+    if (op == Read) gen->WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, ZGCmd_ReadADC, 0, 0, 0, 0, 0, 1));
+    op == Read ? Driver().FailRead(1, fault) : Driver().FailWrite(1, fault);
+    try {
+      if (op == Cmd) gen->WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, ZGCmd_Reset));
+      if (op == Data) gen->WriteBytesToFTPort(buf, 4);
+      if (op == Read) gen->ReadBytesFromFTPort(buf, 4);
+      ADD_FAILURE() << "no exception";
+    } catch (const Exception& e) {
+      EXPECT_STREQ(e.what(), messages[op]);
+      EXPECT_EQ(errors, 1);  // the event came first
+    }
+    EXPECT_EQ(std::tuple(gen->Active(), gen->Status()), std::tuple(true, status));
+    Driver().ClearTrace();
+    EXPECT_TRUE(gen->WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, ZGCmd_Reset)));
+    ASSERT_EQ(Driver().Trace().size(), 1u);
+    EXPECT_EQ(Driver().Trace()[0].Bytes, F(0xF0));
+    EXPECT_EQ(std::tuple(gen->Status(), errors), std::tuple(FT_OK, 1));
+    gen->OnFTError = nullptr;
+  }
 }
-const char* const kCmdMsg = "Ошибка при записи команды в FTPort";
-const char* const kDataMsg = "Ошибка при записи данных в FTPort";
-const char* const kReadMsg = "Ошибка при чтении данных из FTPort";
-
-class LinkFailure : public ZuTest::SimGenerator, public testing::WithParamInterface<FailureCase> {};
-
-TEST_P(LinkFailure, ReportsThenThrowsAndKeepsTheLinkOpen) {
-  const FailureCase& c = GetParam();
-  int errors = 0;
-  gen->OnFTError = [&](TObject* s) { errors += s == gen.get(); };
-  Activate();
-  unsigned char buf[4] = {1, 2, 3, 4};
-  if (c.op == Op::Cmd) Driver().FailWrite(1, c.fault);
-  if (c.op == Op::Data) {
-    gen->WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, ZGCmd_DDSModData, 0, 4));
-    Driver().FailWrite(1, c.fault);
-  }
-  if (c.op == Op::Read) {
-    gen->WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, ZGCmd_ReadADC, 0, 0, 0, 0, 0, 1));
-    Driver().FailRead(1, c.fault);
-  }
-  try {
-    if (c.op == Op::Cmd) gen->WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, ZGCmd_Reset));
-    if (c.op == Op::Data) gen->WriteBytesToFTPort(buf, 4);
-    if (c.op == Op::Read) gen->ReadBytesFromFTPort(buf, 4);
-    ADD_FAILURE() << "no exception";
-  } catch (const Exception& e) {
-    EXPECT_STREQ(e.what(), c.message);
-    EXPECT_EQ(errors, 1);  // the event came first
-  }
-  EXPECT_TRUE(gen->Active());
-  EXPECT_EQ(gen->Status(), c.status);
-  // The next command is tried as usual (an instrument still waiting for a
-  // lost block may take it as data: that is the protocol, not the link).
-  Driver().ClearTrace();
-  EXPECT_TRUE(gen->WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, ZGCmd_Reset)));
-  ASSERT_EQ(Driver().Trace().size(), 1u);
-  EXPECT_EQ(Driver().Trace()[0].Bytes, F(0xF0));
-  EXPECT_EQ(gen->Status(), FT_OK);
-  EXPECT_EQ(errors, 1);
-  gen->OnFTError = nullptr;
-}
-
-// Status keeps the driver's low byte; success is judged on all of it.
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Link, LinkFailure, testing::Values(
-    FailureCase{Op::Cmd, {FT_IO_ERROR, {}}, 4, kCmdMsg}, FailureCase{Op::Cmd, {FT_OK, 3u}, 0, kCmdMsg},
-    FailureCase{Op::Cmd, {0x1104, {}}, 4, kCmdMsg}, FailureCase{Op::Cmd, {0x100, {}}, 0, kCmdMsg},
-    FailureCase{Op::Data, {FT_IO_ERROR, {}}, 4, kDataMsg}, FailureCase{Op::Data, {FT_OK, 2u}, 0, kDataMsg},
-    FailureCase{Op::Read, {FT_IO_ERROR, {}}, 4, kReadMsg}, FailureCase{Op::Read, {FT_OK, 3u}, 0, kReadMsg}));
-// clang-format on
 
 TEST_F(Link, ClosedLinkIsASilentNoOp) {
+  Activate();
+  gen->SetActive(false);
+  Driver().ClearTrace();
   int events = 0;
-  gen->OnFTError = [&](TObject*) { ++events; };
-  gen->OnGenResponseWait = [&](TObject*) { ++events; };
-  for (bool wasOpen : {false, true}) {
-    if (wasOpen) {
-      Activate();
-      gen->SetActive(false);
-    }
-    Driver().ClearTrace();
-    events = 0;
-    const uint64_t t0 = sim.Clock->Now();
-    unsigned char buf[4] = {};
-    EXPECT_FALSE(gen->WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, ZGCmd_Reset)));
-    EXPECT_FALSE(gen->WriteBytesToFTPort(buf, 4));
-    EXPECT_EQ(gen->ReadBytesFromFTPort(buf, 4), 0u);
-    EXPECT_TRUE(Driver().Trace().empty());
-    EXPECT_EQ(events, 0);
-    EXPECT_EQ(sim.Clock->Now(), t0);  // no wait either
-  }
+  gen->OnFTError = gen->OnGenResponseWait = [&](TObject*) { ++events; };
+  const uint64_t t0 = sim.Clock->Now();
+  unsigned char buf[4] = {};
+  EXPECT_FALSE(gen->WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, ZGCmd_Reset)));
+  EXPECT_FALSE(gen->WriteBytesToFTPort(buf, 4));
+  EXPECT_EQ(gen->ReadBytesFromFTPort(buf, 4), 0u);
+  EXPECT_EQ(std::tuple(Driver().Trace().size(), events, sim.Clock->Now()), std::tuple(0u, 0, t0));  // no wait either
 }
 
-// Counts how the link lets time pass.
 class CountingClock final : public TClock {
  public:
   explicit CountingClock(std::shared_ptr<Sim::TVirtualClock> inner) : FInner(std::move(inner)) {}
@@ -177,38 +135,31 @@ class CountingClock final : public TClock {
 };
 
 TEST_F(Link, WaitsAtLeastTwentyMsAfterEachCommand) {
-  struct {
-    bool handler;
-    bool wrap;  // the 32-bit tick count wraps during the wait
-  } cases[] = {{true, false}, {false, false}, {true, true}, {false, true}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "handler " << c.handler << " wrap " << c.wrap);
-    Make(true);
-    Driver().ClearTrace();
-    auto clock = std::make_shared<CountingClock>(sim.Clock);
-    gen->SetPlatform(TPlatform{sim.Driver, clock, nullptr});
-    int calls = 0;
-    if (c.handler)
-      gen->OnGenResponseWait = [&](TObject* s) {
-        EXPECT_EQ(s, gen.get());
-        EXPECT_EQ(Frames().size(), 1u);  // the wait follows the write
-        ++calls;
-      };
-    Activate();
-    if (c.wrap) sim.Clock->Advance(0xFFFFFFF8u - sim.Clock->Now() % 0x100000000u);
-    clock->Ticks = clock->Sleeps = 0;
-    const uint64_t t0 = sim.Clock->Now();
-    EXPECT_TRUE(gen->WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, ZGCmd_Reset)));
-    EXPECT_GE(sim.Clock->Now() - t0, 20u);
-    EXPECT_LT(sim.Clock->Now() - t0, 100u);
-    if (c.handler) {
-      EXPECT_GE(calls, 1);
-      EXPECT_EQ(clock->Sleeps, 0);
-    } else {
-      EXPECT_GE(clock->Sleeps, 1);  // sleeps instead of spinning on the clock
-      EXPECT_LT(clock->Ticks, 10);
+  for (bool handler : {true, false}) {
+    for (bool wrap : {false, true}) {  // the 32-bit tick count wraps during the wait
+      SCOPED_TRACE(testing::Message() << "handler " << handler << " wrap " << wrap);
+      Make(true);
+      Driver().ClearTrace();
+      auto clock = std::make_shared<CountingClock>(sim.Clock);
+      gen->SetPlatform(TPlatform{sim.Driver, clock, nullptr});
+      int calls = 0;
+      if (handler)
+        gen->OnGenResponseWait = [&](TObject* s) {
+          EXPECT_EQ(s, gen.get());
+          EXPECT_EQ(Frames().size(), 1u);  // the wait follows the write
+          ++calls;
+        };
+      Activate();
+      if (wrap) sim.Clock->Advance(0xFFFFFFF8u - sim.Clock->Now() % 0x100000000u);
+      clock->Ticks = clock->Sleeps = 0;
+      const uint64_t t0 = sim.Clock->Now();
+      EXPECT_TRUE(gen->WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, ZGCmd_Reset)));
+      EXPECT_GE(sim.Clock->Now() - t0, 20u);
+      EXPECT_LT(sim.Clock->Now() - t0, 100u);
+      EXPECT_EQ(std::pair(calls > 0, clock->Sleeps > 0), std::pair(handler, !handler));  // or sleeps, not spins
+      EXPECT_TRUE(handler || clock->Ticks < 10) << clock->Ticks;
+      gen->OnGenResponseWait = nullptr;
     }
-    gen->OnGenResponseWait = nullptr;
   }
 }
 

@@ -1,5 +1,7 @@
 // The mode state machine of the two channels, the tuning entry, and the
 // switches that decide when a mode change runs an update cycle.
+#include <array>
+#include <tuple>
 #include <utility>
 
 #include "SimFixture.h"
@@ -16,15 +18,12 @@ class ModesTest : public SimGenerator {
   // Opens the link and records mode-change events and finished update cycles.
   void Watch() {
     Activate();
-    Reset();
+    events.clear();
+    updates = 0;
     gen->OnChModeChange = [this](TZuGen4Channel* ch, bool val) { events.emplace_back(ch, val); };
     gen->AfterUpdate = [this](TObject*) { ++updates; };
   }
-  void Reset() {
-    events.clear();
-    updates = 0;
-    Driver().ClearTrace();
-  }
+  TZuGen4Channel* Ch(bool b) { return b ? static_cast<TZuGen4Channel*>(gen->ChB()) : gen->ChA(); }
   std::vector<Event> events;
   int updates = 0;
 };
@@ -45,29 +44,29 @@ constexpr const char* kRules[9] = {
     "--ooooo--o",  // LFM
     "---o--o---",  // DDSMod
 };
-constexpr int kUndefined = 9;
 constexpr int kParking = 200;  // a mode with no rule, to start the own channel from
 
+// The own channel starts from a mode with no rule, except when the other one
+// is in AB1: then it is in AB1 too and leaves the joint mode.
 TEST_F(ModesTest, SettingAModeAppliesTheCompatibilityRulesToTheOtherChannel) {
   for (int ownIsB = 0; ownIsB < 2; ++ownIsB) {
     for (int row = 0; row < 9; ++row) {
-      for (int col = 0; col <= kUndefined; ++col) {
+      for (int col = 0; col <= 9; ++col) {
         // Channel B never holds A12.
         if ((ownIsB ? row : col) == ZGMdC_ExtModulationA12) continue;
         SCOPED_TRACE(testing::Message() << (ownIsB ? "B" : "A") << " set to " << row << ", other in " << col);
         Make(true);
-        TZuGen4Channel* own = ownIsB ? static_cast<TZuGen4Channel*>(gen->ChB()) : gen->ChA();
+        TZuGen4Channel* own = Ch(ownIsB);
         TZuGen4Channel* other = own->GetOtherCh();
         other->SetMode(M(col));
-        own->SetMode(M(kParking));
+        if (col != ZGMdC_ExtModulationAB1 || row == ZGMdC_ExtModulationAB1) own->SetMode(M(kParking));
         ASSERT_EQ(other->Mode(), col);
         Watch();
 
         own->SetMode(M(row));
         const char rule = kRules[row][col];
-        const int expected = rule == 'o' ? ZGMdC_off : rule == 'J' ? ZGMdC_ExtModulationAB1 : col;
         EXPECT_EQ(own->Mode(), row);
-        EXPECT_EQ(other->Mode(), expected);
+        EXPECT_EQ(other->Mode(), rule == 'o' ? ZGMdC_off : rule == 'J' ? ZGMdC_ExtModulationAB1 : col);
         std::vector<Event> want{{own, false}};
         if (rule != '-') want.emplace_back(other, true);
         EXPECT_EQ(events, want);
@@ -77,108 +76,66 @@ TEST_F(ModesTest, SettingAModeAppliesTheCompatibilityRulesToTheOtherChannel) {
   }
 }
 
-TEST_F(ModesTest, LeavingJointExternalModulationTurnsTheOtherChannelOff) {
-  for (int ownIsB = 0; ownIsB < 2; ++ownIsB) {
-    for (int m = 0; m < 9; ++m) {
-      if (m == ZGMdC_ExtModulationAB1 || (ownIsB && m == ZGMdC_ExtModulationA12)) continue;
-      SCOPED_TRACE(testing::Message() << (ownIsB ? "B" : "A") << " leaves for " << m);
-      Make(true);
-      gen->ChB()->SetMode(ZGMdC_ExtModulationAB1);
-      ASSERT_EQ(gen->ChA()->Mode(), ZGMdC_ExtModulationAB1);
-      TZuGen4Channel* own = ownIsB ? static_cast<TZuGen4Channel*>(gen->ChB()) : gen->ChA();
-      Watch();
-      own->SetMode(M(m));
-      EXPECT_EQ(own->GetOtherCh()->Mode(), ZGMdC_off);
-      EXPECT_EQ(events, (std::vector<Event>{{own, false}, {own->GetOtherCh(), true}}));
-    }
-  }
-}
-
+// Channel B refuses A12; an unchanged mode is no change either.
 TEST_F(ModesTest, RefusedOrUnchangedModeDoesNothing) {
-  const struct {
-    bool onB;
-    int from, to;
-  } cases[] = {
-      {true, ZGMdC_gen, ZGMdC_ExtModulationA12},
-      {true, ZGMdC_off, ZGMdC_ExtModulationA12},
-      {false, ZGMdC_gen, ZGMdC_gen},
-      {true, ZGMdC_LFM, ZGMdC_LFM},
-      {false, ZGMdC_ExtModulationAB1, ZGMdC_ExtModulationAB1},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << (c.onB ? "B" : "A") << " " << c.from << " -> " << c.to);
+  for (auto [onB, from, to] : {std::tuple{true, ZGMdC_gen, ZGMdC_ExtModulationA12},
+                               {false, ZGMdC_gen, ZGMdC_gen},
+                               {false, ZGMdC_ExtModulationAB1, ZGMdC_ExtModulationAB1}}) {
+    SCOPED_TRACE(testing::Message() << (onB ? "B" : "A") << " " << from << " -> " << to);
     Make(true);
-    TZuGen4Channel* ch = c.onB ? static_cast<TZuGen4Channel*>(gen->ChB()) : gen->ChA();
+    TZuGen4Channel* ch = Ch(onB);
     gen->ChA()->SetMode(ZGMdC_ExtModulation);
-    ch->SetMode(M(c.from));
+    ch->SetMode(from);
     const TZuGen4ModesCommon otherBefore = ch->GetOtherCh()->Mode();
     Watch();
-    ch->SetMode(M(c.to));
-    EXPECT_EQ(ch->Mode(), c.from);
-    EXPECT_EQ(ch->GetOtherCh()->Mode(), otherBefore);
-    EXPECT_TRUE(events.empty());
-    EXPECT_EQ(updates, 0);
-    EXPECT_TRUE(Frames().empty());
+    ch->SetMode(to);
+    EXPECT_EQ(std::pair(ch->Mode(), ch->GetOtherCh()->Mode()), std::pair(from, otherBefore));
+    EXPECT_EQ(std::tuple(events.size(), updates, Frames().size()), std::tuple(0u, 0, 0u));
   }
 }
 
 TEST_F(ModesTest, EnteringFrequencyTuningSendsSineThenBaseValueAndScale) {
-  const struct {
-    bool onB;
-    uint8_t on, freq, ampl, phase, base, tune;
-  } cases[] = {{false, 0xF1, 0x04, 0x02, 0x05, 0x29, 0x81}, {true, 0xF9, 0x14, 0x12, 0x15, 0x2A, 0xE1}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.onB ? "B" : "A");
+  // channel, then its codes: output on, frequency, amplitude, phase, base value, frequency tuning
+  using Codes = std::array<uint8_t, 6>;
+  for (auto [onB, c] : {std::pair{false, Codes{0xF1, 0x04, 0x02, 0x05, 0x29, 0x81}},
+                        std::pair{true, Codes{0xF9, 0x14, 0x12, 0x15, 0x2A, 0xE1}}}) {
+    SCOPED_TRACE(onB ? "B" : "A");
     Make(true);
-    TZuGen4Channel* ch = c.onB ? static_cast<TZuGen4Channel*>(gen->ChB()) : gen->ChA();
+    TZuGen4Channel* ch = Ch(onB);
     ch->Set_sinFrequency(2000);
-    ch->Set_sinAmplitude(50);
-    ch->SetPhase(90);
     ch->Tuner()->SetScale(12);
     Watch();
     ch->SetMode(ZGMdC_tuning);
-    EXPECT_EQ(Frames(), (std::vector<Frame>{F(0xF0), F(c.on), F(c.freq, 0x01, 0x47, 0xAE, 0x14), F(c.ampl, 0x1F, 0xFF),
-                                            F(c.phase, 0x10, 0x00), F(c.base, 0x01, 0x47, 0xAE, 0x14), F(c.tune, 12)}));
+    EXPECT_EQ(Frames(), (std::vector<Frame>{F(0xF0), F(c[0]), F(c[1], 0x01, 0x47, 0xAE, 0x14), F(c[2], 0x3F, 0xFF),
+                                            F(c[3]), F(c[4], 0x01, 0x47, 0xAE, 0x14), F(c[5], 12)}));
   }
 }
 
 TEST_F(ModesTest, DuplexSwitchRestartsOnlyARunningInternalModulationPair) {
-  const struct {
-    int a, b;
-    bool value;
-    int cycles;
-  } cases[] = {
-      {ZGMdC_IntModulation, ZGMdC_IntModulation, true, 1},
-      {ZGMdC_IntModulation, ZGMdC_IntModulation, false, 0},  // unchanged
-      {ZGMdC_IntModulation, ZGMdC_gen, true, 0},
-      {ZGMdC_off, ZGMdC_IntModulation, true, 0},
-      {ZGMdC_gen, ZGMdC_gen, true, 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.a << "/" << c.b << " set " << c.value);
+  constexpr auto kInt = ZGMdC_IntModulation;
+  // modes of A and B, the value set, the update cycles it runs
+  for (auto [a, b, value, cycles] : {std::tuple{kInt, kInt, true, 1},
+                                     {kInt, kInt, false, 0} /* unchanged */,
+                                     {kInt, ZGMdC_gen, true, 0},
+                                     {ZGMdC_off, kInt, true, 0}}) {
+    SCOPED_TRACE(testing::Message() << a << "/" << b << " set " << value);
     Make(true);
-    gen->ChA()->SetMode(M(c.a));
-    gen->ChB()->SetMode(M(c.b));
-    ASSERT_EQ(gen->ChA()->Mode(), c.a);
+    gen->ChA()->SetMode(a);
+    gen->ChB()->SetMode(b);
     Watch();
-    gen->Options()->SetEnableDuplexIntMod(c.value);
-    EXPECT_EQ(gen->Options()->EnableDuplexIntMod(), c.value);
-    EXPECT_EQ(updates, c.cycles);
-    EXPECT_EQ(Frames().empty(), c.cycles == 0);
+    gen->Options()->SetEnableDuplexIntMod(value);
+    EXPECT_EQ(gen->Options()->EnableDuplexIntMod(), value);
+    EXPECT_EQ(std::pair(updates, Frames().empty()), std::pair(cycles, cycles == 0));
   }
 }
 
+// On by default; only switching it on again asks for a cycle.
 TEST_F(ModesTest, ChannelAutoUpdateAsksForOneCycleWhenSwitchedOn) {
-  const struct {
-    std::vector<bool> steps;
-    int cycles;
-  } cases[] = {{{true}, 0}, {{false}, 0}, {{false, true}, 1}, {{false, true, true}, 1}, {{false, false, true}, 1}};
-  for (const auto& c : cases) {
-    Make(true);
-    Watch();
-    for (bool v : c.steps) gen->ChB()->SetAutoUpdate(v);
-    EXPECT_EQ(updates, c.cycles) << testing::PrintToString(c.steps);
-    EXPECT_EQ(gen->ChB()->AutoUpdate(), c.steps.back());
+  Watch();
+  for (auto [value, cycles] : {std::pair{true, 0}, {false, 0}, {true, 1}, {true, 1}}) {
+    gen->ChB()->SetAutoUpdate(value);
+    EXPECT_EQ(gen->ChB()->AutoUpdate(), value);
+    EXPECT_EQ(updates, cycles) << value;
   }
 }
 
