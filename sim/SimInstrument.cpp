@@ -193,12 +193,6 @@ bool TSimDriver::TakeFault(std::vector<std::pair<unsigned, TFault>>& armed, TFau
 }
 
 void TSimDriver::Check(const uint8_t* bytes, uint32_t count) {
-  if (FPendingBlock != 0) {
-    if (count != FPendingBlock)
-      FViolations.push_back(Format("data block of %u bytes, %u announced", count, FPendingBlock));
-    FPendingBlock = 0;
-    return;
-  }
   if (count == 0) return;
   const std::vector<uint8_t> frame(bytes, bytes + count);
   TZuGen4ChNames ch = ZGCN_A;
@@ -235,7 +229,15 @@ FT_STATUS TSimDriver::Write(FT_HANDLE handle, const void* buf, uint32_t count, u
     done = fault.Count ? std::min(*fault.Count, count) : 0;
   }
   *written = done;
-  if (st == FT_OK) Check(bytes, done);
+  // The protocol checks judge what the library sent, not what a fault made of
+  // it; a failed or short block still ends the wait for it.
+  if (block) {
+    if (count != FPendingBlock)
+      FViolations.push_back(Format("data block of %u bytes, %u announced", count, FPendingBlock));
+    FPendingBlock = 0;
+  } else if (st == FT_OK) {
+    Check(bytes, count);
+  }
   FTrace.push_back({block ? TTraceKind::Block : TTraceKind::Frame, Now(), std::vector<uint8_t>(bytes, bytes + count),
                     st});
   return st;

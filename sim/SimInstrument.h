@@ -77,7 +77,13 @@ public:
   // Only the command frames, as bytes, in the order written.
   std::vector<std::vector<uint8_t>> Frames() const;
   std::vector<std::string> Violations() const { return FViolations; }
-  void ClearTrace() { FTrace.clear(); }
+  // Forgets the trace and any half-finished exchange (an announced block, a
+  // read command), not the faults armed or the open state.
+  void ClearTrace() {
+    FTrace.clear();
+    FPendingBlock = 0;
+    FReadAllowed = false;
+  }
   int OpenCount() const { return FOpenCount; }
 
 private:

@@ -42,7 +42,7 @@ void TZuGen4::SetActive(bool value) {
         TryUpdateMode();
       } catch (...) {
         // The device is open all the same; tell the host before the failure.
-        Fire(OnChangeActiveState);
+        FireKeepingFailure(OnChangeActiveState);
         throw;
       }
     }
@@ -61,10 +61,14 @@ void TZuGen4::Deactivate() {
   } catch (...) {
     // The instrument no longer answers (unplugged, most likely). Let go of the
     // handle anyway, so that a replugged instrument can be opened again.
-    CloseFTPort();
+    try {
+      CloseFTPort();
+    } catch (...) {
+      // Only a host's OnFTError handler can throw here; the handle goes anyway.
+    }
     FHandle = nullptr;
     FActive = false;
-    Fire(OnChangeActiveState);
+    FireKeepingFailure(OnChangeActiveState);
     throw;
   }
   CloseFTPort();

@@ -133,6 +133,14 @@ private:
     if (event) event(this);
   }
   void Deactivate();
+  // Raises an event while a link failure is on its way out: a handler that
+  // throws must not replace the failure the caller is to see.
+  void FireKeepingFailure(const TNotifyEvent& event) noexcept {
+    try {
+      Fire(event);
+    } catch (...) {
+    }
+  }
 
   TPlatform FPlatform;
   FT_HANDLE FHandle = nullptr;
