@@ -33,7 +33,10 @@ ZUGEN_API bool WaitMessages(int timeoutMs);
 ZUGEN_API int MessagesFd();
 
 // The timer service behind SystemPlatform().Timers: every timer belongs to
-// the thread that started it. Stop may be called from any thread.
+// the thread that started it. Stop may be called from any thread, but off the
+// owner thread it does not wait for a callback that is already running: an
+// object its callback uses must be destroyed on the owner thread (as a
+// generator must be).
 std::shared_ptr<TTimerService> CreateOwnerThreadTimers();
 
 }  // namespace Zu
