@@ -3,7 +3,7 @@
  * sine and reads the values back. Every call reports its result code. */
 #include <stdio.h>
 
-#include "flat/Zugenwrapper.h"
+#include "zugen4/Zugenwrapper.h"
 
 static int check(const char* what, unsigned char rc) {
   if (rc != ZUGEN_OK) printf("%s: result %u %s\n", what, rc, ZuGen_LastError());

@@ -2,8 +2,8 @@
 // prints every frame that goes over the wire.
 #include <cstdio>
 
-#include "generator/Zugen4.h"
-#include "sim/SimInstrument.h"
+#include "zugen4/Zugen4.hpp"
+#include "zugen4/sim/SimInstrument.h"
 
 int main() {
   Zu::Sim::TSimPlatform sim;

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "sim/SimInstrument.h"
+#include "zugen4/sim/SimInstrument.h"
 
 #if defined(_WIN32)
 #define ZUSIM_EXPORT extern "C" __declspec(dllexport)

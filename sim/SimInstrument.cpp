@@ -1,9 +1,9 @@
-#include "sim/SimInstrument.h"
+#include "zugen4/sim/SimInstrument.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "link/ZuCommands.h"
+#include "zugen4/ZuCommands.h"
 
 namespace Zu::Sim {
 

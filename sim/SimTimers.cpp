@@ -1,8 +1,8 @@
-#include "sim/SimTimers.h"
+#include "zugen4/sim/SimTimers.h"
 
 #include <algorithm>
 
-#include "sim/SimInstrument.h"
+#include "zugen4/sim/SimInstrument.h"
 
 namespace Zu::Sim {
 

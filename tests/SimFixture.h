@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "generator/Zugen4.h"
-#include "sim/SimInstrument.h"
+#include "zugen4/Zugen4.hpp"
+#include "zugen4/sim/SimInstrument.h"
 
 namespace ZuTest {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "SimFixture.h"
-#include "flat/Zugenwrapper.h"
+#include "zugen4/Zugenwrapper.h"
 
 namespace {
 

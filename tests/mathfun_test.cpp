@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "mathfun/Zumathfun.h"
+#include "zugen4/Zumathfun.h"
 
 namespace {
 

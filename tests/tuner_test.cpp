@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "SimFixture.h"
-#include "platform/Timers.h"
+#include "zugen4/Timers.h"
 
 namespace ZuTest {
 namespace {

@@ -1,10 +1,10 @@
 // Channel parameters, the over-modulation guard, the mode state machine and
 // the entry operation of each mode.
-#include "channel/ZuChannel.h"
+#include "zugen4/ZuChannel.h"
 
 #include <cmath>
 
-#include "generator/Zugen4.h"
+#include "zugen4/Zugen4.hpp"
 
 namespace Zu {
 

@@ -1,6 +1,6 @@
-#include "channel/ZuOptions.h"
+#include "zugen4/ZuOptions.h"
 
-#include "generator/Zugen4.h"
+#include "zugen4/Zugen4.hpp"
 
 namespace Zu {
 

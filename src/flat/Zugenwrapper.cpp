@@ -1,11 +1,11 @@
 // The flat interface works on one global generator. Every entry point goes
 // through one barrier, so no C++ exception reaches a C, Python or Delphi host.
-#include "flat/Zugenwrapper.h"
+#include "zugen4/Zugenwrapper.h"
 
 #include <exception>
 #include <string>
 
-#include "generator/Zugen4.h"
+#include "zugen4/Zugen4.hpp"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "generator/Zugen4.h"
+#include "zugen4/Zugen4.hpp"
 
 namespace Zu {
 

@@ -1,7 +1,7 @@
 // Construction, activation and the update cycle of the generator.
 #include <stdexcept>
 
-#include "generator/Zugen4.h"
+#include "zugen4/Zugen4.hpp"
 
 namespace Zu {
 

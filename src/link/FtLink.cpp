@@ -2,7 +2,7 @@
 // blocks and the one read the instrument answers.
 #include <algorithm>
 
-#include "generator/Zugen4.h"
+#include "zugen4/Zugen4.hpp"
 
 namespace Zu {
 

@@ -1,4 +1,4 @@
-#include "link/ZuCommands.h"
+#include "zugen4/ZuCommands.h"
 
 namespace Zu {
 

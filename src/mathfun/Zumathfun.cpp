@@ -1,8 +1,8 @@
-#include "mathfun/Zumathfun.h"
+#include "zugen4/Zumathfun.h"
 
 #include <cmath>
 
-#include "generator/ZuGenerator.h"
+#include "zugen4/ZuGenerator.h"
 
 namespace Zu {
 

@@ -1,12 +1,12 @@
 // The keying engine: the keying registers (control word, state times, state
 // words) for binary and quadrature keying, and the user table with its length
 // and step time for continuous modulation.
-#include "modulation/ZuDDSMod.h"
+#include "zugen4/ZuDDSMod.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "generator/Zugen4.h"
+#include "zugen4/Zugen4.hpp"
 
 namespace Zu {
 

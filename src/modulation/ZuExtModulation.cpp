@@ -1,8 +1,8 @@
-#include "modulation/ZuExtModulation.h"
+#include "zugen4/ZuExtModulation.h"
 
 #include <cstdint>
 
-#include "generator/Zugen4.h"
+#include "zugen4/Zugen4.hpp"
 
 namespace Zu {
 

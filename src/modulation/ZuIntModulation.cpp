@@ -1,9 +1,9 @@
-#include "modulation/ZuIntModulation.h"
+#include "zugen4/ZuIntModulation.h"
 
 #include <cmath>
 #include <limits>
 
-#include "generator/Zugen4.h"
+#include "zugen4/Zugen4.hpp"
 
 namespace Zu {
 

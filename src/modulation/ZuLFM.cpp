@@ -1,11 +1,11 @@
 // The sweep engine: the sweep registers (control word, rising and falling step
 // words with their rate bytes, the top frequency) and the automatic run.
-#include "modulation/ZuLFM.h"
+#include "zugen4/ZuLFM.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "generator/Zugen4.h"
+#include "zugen4/Zugen4.hpp"
 
 namespace Zu {
 

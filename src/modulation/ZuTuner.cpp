@@ -1,6 +1,6 @@
-#include "modulation/ZuTuner.h"
+#include "zugen4/ZuTuner.h"
 
-#include "generator/Zugen4.h"
+#include "zugen4/Zugen4.hpp"
 
 namespace Zu {
 

@@ -1,4 +1,4 @@
-#include "platform/Classes.h"
+#include "zugen4/Classes.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "platform/Platform.h"
+#include "zugen4/Platform.h"
 
 #include <mutex>
 

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "platform/Platform.h"
+#include "zugen4/Platform.h"
 
 namespace Zu {
 

@@ -2,7 +2,7 @@
 // own; a process-wide registry maps timer ids to queues so that Stop works
 // from any thread. Callbacks run without any lock held, so they may start and
 // stop timers, their own included.
-#include "platform/Timers.h"
+#include "zugen4/Timers.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "settings/ZuFileStream.h"
+#include "zugen4/ZuFileStream.h"
 
 #include <cstring>
 #include <filesystem>

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "generator/Zugen4.h"
+#include "zugen4/Zugen4.hpp"
 
 namespace Zu {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/ZuExport.h"
+#include "zugen4/ZuExport.h"
 
 namespace Zu {
 

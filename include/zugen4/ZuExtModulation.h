@@ -2,7 +2,7 @@
 // external inputs.
 #pragma once
 
-#include "generator/ZuTypes.h"
+#include "zugen4/ZuTypes.h"
 
 namespace Zu {
 

@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "generator/ZuTypes.h"
-#include "platform/Timers.h"
+#include "zugen4/ZuTypes.h"
+#include "zugen4/Timers.h"
 
 namespace Zu {
 

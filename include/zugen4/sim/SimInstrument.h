@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/Platform.h"
-#include "sim/SimTimers.h"
+#include "zugen4/Platform.h"
+#include "zugen4/sim/SimTimers.h"
 
 namespace Zu::Sim {
 

@@ -1,7 +1,7 @@
 // Linear frequency sweep between the channel's frequency and FreqTop.
 #pragma once
 
-#include "generator/ZuTypes.h"
+#include "zugen4/ZuTypes.h"
 
 namespace Zu {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ZuExport.h"
+#include "zugen4/ZuExport.h"
 
 namespace Zu {
 

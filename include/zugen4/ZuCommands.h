@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "platform/ZuExport.h"
+#include "zugen4/ZuExport.h"
 
 namespace Zu {
 

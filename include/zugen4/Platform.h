@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/ZuExport.h"
+#include "zugen4/ZuExport.h"
 
 namespace Zu {
 

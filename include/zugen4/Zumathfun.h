@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "generator/ZuTypes.h"
-#include "platform/ZuExport.h"
+#include "zugen4/ZuTypes.h"
+#include "zugen4/ZuExport.h"
 
 namespace Zu {
 

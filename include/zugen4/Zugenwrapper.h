@@ -21,7 +21,7 @@
 #ifndef ZUGENWRAPPER_H
 #define ZUGENWRAPPER_H
 
-#include "platform/ZuExport.h"
+#include "zugen4/ZuExport.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
 #  define ZUGEN_CALL __stdcall

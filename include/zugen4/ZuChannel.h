@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "generator/ZuTypes.h"
+#include "zugen4/ZuTypes.h"
 
 namespace Zu {
 

@@ -1,7 +1,7 @@
 // Switches that concern both channels.
 #pragma once
 
-#include "generator/ZuTypes.h"
+#include "zugen4/ZuTypes.h"
 
 namespace Zu {
 

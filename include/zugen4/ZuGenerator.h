@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "generator/ZuTypes.h"
-#include "settings/ZuFileStream.h"
+#include "zugen4/ZuTypes.h"
+#include "zugen4/ZuFileStream.h"
 
 namespace Zu {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "generator/ZuTypes.h"
-#include "mathfun/Zumathfun.h"
+#include "zugen4/ZuTypes.h"
+#include "zugen4/Zumathfun.h"
 
 namespace Zu {
 
