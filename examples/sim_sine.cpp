@@ -21,8 +21,8 @@ int main() {
   // One full update cycle: both channels in sine generation.
   gen.ChB()->SetMode(Zu::ZGMdC_gen);
   for (const auto& e : sim.Driver->Trace()) {
-    std::printf("%8llu ms  %-17s  %s\n", static_cast<unsigned long long>(e.Time),
-                Zu::Sim::HexBytes(e.Bytes).c_str(), Zu::Sim::DescribeFrame(e.Bytes, gen.GenFreq()).c_str());
+    std::printf("%8llu ms  %-17s  %s\n", static_cast<unsigned long long>(e.Time), Zu::Sim::HexBytes(e.Bytes).c_str(),
+                Zu::Sim::DescribeFrame(e.Bytes, gen.GenFreq()).c_str());
   }
   gen.SetActive(false);
   return sim.Driver->Violations().empty() ? 0 : 1;

@@ -109,8 +109,7 @@ std::string DescribeFrame(const std::vector<uint8_t>& frame, double genFreqMHz) 
   line += info->Name;
   if (frame.size() < 6) return line;
   switch (info->Arg) {
-    case TArg::None:
-      break;
+    case TArg::None: break;
     case TArg::Freq: {
       const uint32_t code = Be32(frame, 1);
       line += Format(" %u (%.3f kHz)", code, code * genFreqMHz * 1e6 / 4294967296.0 / 1000.0);
@@ -124,13 +123,9 @@ std::string DescribeFrame(const std::vector<uint8_t>& frame, double genFreqMHz) 
         line += Format(" %u (%.2f deg)", code, code * 360.0 / 16384.0);
       break;
     }
-    case TArg::Scale:
-      line += Format(" %u", unsigned{frame[1]});
-      break;
+    case TArg::Scale: line += Format(" %u", unsigned{frame[1]}); break;
     case TArg::Block:
-    case TArg::Raw:
-      line += " " + HexBytes(std::vector<uint8_t>(frame.begin() + 1, frame.end()));
-      break;
+    case TArg::Raw: line += " " + HexBytes(std::vector<uint8_t>(frame.begin() + 1, frame.end())); break;
   }
   return line;
 }
@@ -238,8 +233,8 @@ FT_STATUS TSimDriver::Write(FT_HANDLE handle, const void* buf, uint32_t count, u
   } else if (st == FT_OK) {
     Check(bytes, count);
   }
-  FTrace.push_back({block ? TTraceKind::Block : TTraceKind::Frame, Now(), std::vector<uint8_t>(bytes, bytes + count),
-                    st});
+  FTrace.push_back(
+      {block ? TTraceKind::Block : TTraceKind::Frame, Now(), std::vector<uint8_t>(bytes, bytes + count), st});
   return st;
 }
 

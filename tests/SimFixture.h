@@ -19,7 +19,7 @@ inline Frame F(uint8_t code, uint8_t b1 = 0, uint8_t b2 = 0, uint8_t b3 = 0, uin
 }
 
 class SimGenerator : public ::testing::Test {
-protected:
+ protected:
   // autoUpdate: mark the generator as a form or the flat interface would, so
   // that every accepted change runs the update cycle.
   void SetUp() override { Make(true); }

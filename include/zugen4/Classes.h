@@ -14,7 +14,7 @@
 namespace Zu {
 
 class ZUGEN_API TObject {
-public:
+ public:
   TObject() = default;
   TObject(const TObject&) = delete;
   TObject& operator=(const TObject&) = delete;
@@ -24,7 +24,7 @@ public:
 // Base of every object whose published properties are streamed (form data,
 // settings files). The published-property registry attaches here.
 class ZUGEN_API TPersistent : public TObject {
-public:
+ public:
   ~TPersistent() override;
 };
 
@@ -38,14 +38,14 @@ enum TComponentStateItem : uint8_t {
 
 // A set of component-state members.
 class ZUGEN_API TComponentState {
-public:
+ public:
   constexpr TComponentState() = default;
   constexpr bool Contains(TComponentStateItem item) const { return (FBits & Bit(item)) != 0; }
   constexpr void Include(TComponentStateItem item) { FBits |= Bit(item); }
   constexpr void Exclude(TComponentStateItem item) { FBits &= static_cast<uint8_t>(~Bit(item)); }
   constexpr bool Empty() const { return FBits == 0; }
 
-private:
+ private:
   static constexpr uint8_t Bit(TComponentStateItem item) { return static_cast<uint8_t>(1u << item); }
   uint8_t FBits = 0;
 };
@@ -53,7 +53,7 @@ private:
 // A component owns the components created with it as owner and destroys those
 // still alive when it is destroyed itself.
 class ZUGEN_API TComponent : public TPersistent {
-public:
+ public:
   explicit TComponent(TComponent* AOwner);
   ~TComponent() override;
 
@@ -73,7 +73,7 @@ public:
   // Called once the component's properties have been read from a stream.
   virtual void Loaded();
 
-private:
+ private:
   TComponent* FOwner;
   std::string FName;
   intptr_t FTag = 0;
@@ -83,23 +83,23 @@ private:
 
 // The general exception of the library; what() is the UTF-8 message.
 class ZUGEN_API Exception : public std::runtime_error {
-public:
+ public:
   explicit Exception(const std::string& message);
   ~Exception() override;
   const std::string& Message() const { return FMessage; }
 
-private:
+ private:
   std::string FMessage;
 };
 
 class ZUGEN_API EOutOfResources : public Exception {
-public:
+ public:
   using Exception::Exception;
   ~EOutOfResources() override;
 };
 
 class ZUGEN_API EInOutError : public Exception {
-public:
+ public:
   using Exception::Exception;
   ~EInOutError() override;
 };

@@ -25,7 +25,7 @@ inline constexpr FT_STATUS FT_INSUFFICIENT_RESOURCES = 5;
 
 // The four operations of the USB bridge driver.
 class ZUGEN_API TFtDriver {
-public:
+ public:
   virtual ~TFtDriver();
   virtual FT_STATUS Open(int index, FT_HANDLE* handle) = 0;
   virtual FT_STATUS Close(FT_HANDLE handle) = 0;
@@ -35,7 +35,7 @@ public:
 
 // Millisecond ticks and a way to let time pass without burning the CPU.
 class ZUGEN_API TClock {
-public:
+ public:
   virtual ~TClock();
   virtual uint32_t GetTickCount() = 0;
   virtual void Sleep(uint32_t ms) = 0;
@@ -43,7 +43,7 @@ public:
 
 // Periodic callbacks delivered on the thread that created the timer.
 class ZUGEN_API TTimerService {
-public:
+ public:
   using TCallback = std::function<void()>;
   virtual ~TTimerService();
   // Starts a periodic timer of periodMs milliseconds; the first call comes one

@@ -9,7 +9,7 @@
 namespace Zu {
 
 class ZUGEN_API TZuGen4Channel : public TPersistent {
-public:
+ public:
   static constexpr int32_t FREQUENCY_TOP = 200000;
   static constexpr int32_t FREQUENCY_BOT = 400;
   static constexpr int32_t AMPL_TOP = 100;
@@ -79,12 +79,12 @@ public:
   void SetModeDDSMod();
   void SetModeOff();
 
-protected:
+ protected:
   TZuGen4Channel(TZuGen4* owner, TZuGen4ChNames type);
   void DestroyEngines();
   void DestroyTuner();
 
-private:
+ private:
   void RaiseModeChange(TZuGen4Channel* ch, bool val);
   void Send(uint8_t code);
 
@@ -106,7 +106,7 @@ private:
 };
 
 class ZUGEN_API TZuGen4ChannelA : public TZuGen4Channel {
-public:
+ public:
   explicit TZuGen4ChannelA(TZuGen4* owner);
   ~TZuGen4ChannelA() override;
   void Loaded() override;
@@ -114,7 +114,7 @@ public:
 };
 
 class ZUGEN_API TZuGen4ChannelB : public TZuGen4Channel {
-public:
+ public:
   explicit TZuGen4ChannelB(TZuGen4* owner);
   ~TZuGen4ChannelB() override;
   void Loaded() override;

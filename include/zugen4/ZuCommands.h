@@ -62,8 +62,8 @@ struct ZUGEN_API TZuGen4Cmd {
   TZuGen4ChNames Channel = ZGCN_A;
 
   TZuGen4Cmd() = default;
-  TZuGen4Cmd(TZuGen4ChNames channel, uint8_t code, uint8_t b1 = 0, uint8_t b2 = 0, uint8_t b3 = 0,
-             uint8_t b4 = 0, uint8_t b5 = 0, int32_t count = 6);
+  TZuGen4Cmd(TZuGen4ChNames channel, uint8_t code, uint8_t b1 = 0, uint8_t b2 = 0, uint8_t b3 = 0, uint8_t b4 = 0,
+             uint8_t b5 = 0, int32_t count = 6);
 
   // Builders for the usual argument layouts, most significant byte first.
   static TZuGen4Cmd With32(TZuGen4ChNames channel, uint8_t code, uint32_t value);

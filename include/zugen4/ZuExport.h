@@ -2,13 +2,13 @@
 #pragma once
 
 #if defined(_WIN32)
-#  if defined(ZUGEN_BUILDING)
-#    define ZUGEN_API __declspec(dllexport)
-#  elif defined(ZUGEN_STATIC)
-#    define ZUGEN_API
-#  else
-#    define ZUGEN_API __declspec(dllimport)
-#  endif
+#if defined(ZUGEN_BUILDING)
+#define ZUGEN_API __declspec(dllexport)
+#elif defined(ZUGEN_STATIC)
+#define ZUGEN_API
 #else
-#  define ZUGEN_API __attribute__((visibility("default")))
+#define ZUGEN_API __declspec(dllimport)
+#endif
+#else
+#define ZUGEN_API __attribute__((visibility("default")))
 #endif

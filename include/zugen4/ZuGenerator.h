@@ -6,13 +6,13 @@
 #include <memory>
 #include <string>
 
-#include "zugen4/ZuTypes.h"
 #include "zugen4/ZuFileStream.h"
+#include "zugen4/ZuTypes.h"
 
 namespace Zu {
 
 class ZUGEN_API TZuGen4 : public TComponent {
-public:
+ public:
   static constexpr double REFFREQ_DEF = 25.0;
   static constexpr int FREQSCALE_DEF = 16;
   // The reference multiplier's range: larger values are cut to the top, and
@@ -127,7 +127,7 @@ public:
   TNotifyEvent OnErrorFile;
   TOverModulationEvent OnOverModulation;
 
-private:
+ private:
   void WaitForInstrument();
   void Fire(const TNotifyEvent& event) {
     if (event) event(this);

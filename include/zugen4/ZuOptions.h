@@ -6,7 +6,7 @@
 namespace Zu {
 
 class ZUGEN_API TZuGen4Options : public TPersistent {
-public:
+ public:
   explicit TZuGen4Options(TZuGen4* owner);
   ~TZuGen4Options() override;
 
@@ -19,8 +19,7 @@ public:
   TZuGen4FileStream& WriteDataToFile(TZuGen4FileStream& stream);
   TZuGen4FileStream& ReadDataFromFile(TZuGen4FileStream& stream);
 
-
-private:
+ private:
   TZuGen4* FGenerator;
   bool FEnableDuplexIntMod = false;
   bool FOverModulationNotify = true;

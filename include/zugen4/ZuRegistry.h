@@ -40,14 +40,14 @@ struct TPropEnumerator {
 struct TPropInfo {
   std::string Path;  // "ChB.IntModulation.Fm"
   TPropKind Kind = TPropKind::Double;
-  std::string Unit;   // "kHz", "Hz", "%", "deg", "ms", ... ("" when none)
+  std::string Unit;  // "kHz", "Hz", "%", "deg", "ms", ... ("" when none)
   bool HasRange = false;
-  double Min = 0.0;   // the range the setter enforces, in Unit
+  double Min = 0.0;  // the range the setter enforces, in Unit
   double Max = 0.0;
   std::vector<TPropEnumerator> Enumerators;  // Enum only, in value order
-  bool Stored = true;     // written to the settings file
-  bool ReadOnly = false;  // no setter (e.g. Active is set by activation only)
-  std::string Description;  // one line, for help texts and docstrings
+  bool Stored = true;                        // written to the settings file
+  bool ReadOnly = false;                     // no setter (e.g. Active is set by activation only)
+  std::string Description;                   // one line, for help texts and docstrings
 };
 
 // An unknown path.

@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "zugen4/ZuTypes.h"
 #include "zugen4/Timers.h"
+#include "zugen4/ZuTypes.h"
 
 namespace Zu {
 

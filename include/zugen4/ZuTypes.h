@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <functional>
 
-#include "zugen4/ZuCommands.h"
 #include "zugen4/Classes.h"
 #include "zugen4/Platform.h"
+#include "zugen4/ZuCommands.h"
 
 namespace Zu {
 

@@ -24,22 +24,16 @@
 #include "zugen4/ZuExport.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
-#  define ZUGEN_CALL __stdcall
+#define ZUGEN_CALL __stdcall
 #else
-#  define ZUGEN_CALL
+#define ZUGEN_CALL
 #endif
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-enum {
-  ZUGEN_OK = 0,
-  ZUGEN_INIT_FAILED = 1,
-  ZUGEN_NO_INSTANCE = 2,
-  ZUGEN_FAILED = 3,
-  ZUGEN_NULL_POINTER = 4
-};
+enum { ZUGEN_OK = 0, ZUGEN_INIT_FAILED = 1, ZUGEN_NO_INSTANCE = 2, ZUGEN_FAILED = 3, ZUGEN_NULL_POINTER = 4 };
 
 ZUGEN_API unsigned char ZUGEN_CALL ZuGenInit(void);
 ZUGEN_API unsigned char ZUGEN_CALL ZuGenRelease(void);
@@ -51,8 +45,8 @@ ZUGEN_API unsigned char ZUGEN_CALL ZuGen_Phase(unsigned char flags, unsigned cha
 ZUGEN_API double ZUGEN_CALL ZuGen_SetPhase(unsigned char channel, double value);
 ZUGEN_API unsigned char ZUGEN_CALL ZuGen_Activity(unsigned char flags, unsigned char* active);
 ZUGEN_API unsigned char ZUGEN_CALL ZuGen_SetActivity(unsigned char active);
-ZUGEN_API unsigned char ZUGEN_CALL ZuGen_SetExtFrequency(unsigned char flags, unsigned char* useExt,
-                                                         double* refFreq, int* freqScale);
+ZUGEN_API unsigned char ZUGEN_CALL ZuGen_SetExtFrequency(unsigned char flags, unsigned char* useExt, double* refFreq,
+                                                         int* freqScale);
 ZUGEN_API unsigned char ZUGEN_CALL ZuGen_ChMode(unsigned char flags, unsigned char channel, unsigned char* mode);
 ZUGEN_API unsigned char ZUGEN_CALL ZuGen_SetChMode(unsigned char channel, unsigned char mode);
 

@@ -8,8 +8,7 @@
 
 namespace Zu {
 
-TZuGen4Channel::TZuGen4Channel(TZuGen4* owner, TZuGen4ChNames type)
-    : FGenerator(owner), FChannelType(type) {
+TZuGen4Channel::TZuGen4Channel(TZuGen4* owner, TZuGen4ChNames type) : FGenerator(owner), FChannelType(type) {
   FIntModulation = std::make_unique<TZuGen4IntModulation>(this);
   FExtModulation = std::make_unique<TZuGen4ExtModulation>(this);
   FTuner = std::make_unique<TZuGen4Tuner>(this);
@@ -97,18 +96,15 @@ double ScaleLimit(int scale) { return 100.0 - 100.0 * std::exp2(static_cast<doub
 
 double TZuGen4Channel::GetMaxAmplAvoidOverMod() const {
   switch (FMode) {
-    case ZGMdC_tuning:
-      return ScaleLimit(FTuner->Scale());
+    case ZGMdC_tuning: return ScaleLimit(FTuner->Scale());
     case ZGMdC_IntModulation: {
       const double limit = 100.0 / (1.0 + static_cast<double>(FIntModulation->dA()) / 100.0);
       return static_cast<double>(RoundToInt64(limit));
     }
     case ZGMdC_ExtModulation:
     case ZGMdC_ExtModulationA12:
-    case ZGMdC_ExtModulationAB1:
-      return ScaleLimit(FExtModulation->Scale());
-    default:
-      return 100.0;
+    case ZGMdC_ExtModulationAB1: return ScaleLimit(FExtModulation->Scale());
+    default: return 100.0;
   }
 }
 
@@ -125,8 +121,7 @@ void TZuGen4Channel::CorrectAmplAvoidOverModul() {
       if (FExtModulation->Scale() < 7 || FExtModulation->Scale() > 20) FExtModulation->SetScale(20);
       s = FExtModulation->Scale();
       break;
-    default:
-      return;
+    default: return;
   }
   const double limit = ScaleLimit(s);
   if (FAmplitude > limit) FAmplitude = limit;

@@ -1,6 +1,6 @@
 // The library's entry point: nothing to do at load or unload.
 #if defined(_WIN32)
-#  include <windows.h>
+#include <windows.h>
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
 #endif

@@ -33,9 +33,7 @@ uint32_t TZuGen4::Conv_FreqToCode(double freq) const {
   return static_cast<uint32_t>(static_cast<uint64_t>(RoundToInt64(code)));
 }
 
-double TZuGen4::Conv_CodeToFreq(const double code) const {
-  return (code + 1.0) * (0.000232830643654 * FGenFreq);
-}
+double TZuGen4::Conv_CodeToFreq(const double code) const { return (code + 1.0) * (0.000232830643654 * FGenFreq); }
 
 int TZuGen4::Conv_AmplToCode(double ampl) {
   const double code = 163.84 * ampl - 1.0;

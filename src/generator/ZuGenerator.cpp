@@ -92,9 +92,7 @@ void TZuGen4::UpdateDependentTimers() {
 
 void TZuGen4::ResetGen() { WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, ZGCmd_Reset)); }
 
-void TZuGen4::UpdateDDSs(bool value) {
-  WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, value ? ZGCmd_UpdateSync : ZGCmd_Update));
-}
+void TZuGen4::UpdateDDSs(bool value) { WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, value ? ZGCmd_UpdateSync : ZGCmd_Update)); }
 
 void TZuGen4::UpdateMode() {
   UpdateDependentTimers();
@@ -179,8 +177,6 @@ void TZuGen4::SetModeLFM(TZuGen4Channel* first, TZuGen4Channel* second) {
   second->SetModeLFM(true);
 }
 
-bool TZuGen4::CompareIntModForDuplex() const {
-  return FChA->IntModulation()->Type() == FChB->IntModulation()->Type();
-}
+bool TZuGen4::CompareIntModForDuplex() const { return FChA->IntModulation()->Type() == FChB->IntModulation()->Type(); }
 
 }  // namespace Zu

@@ -85,8 +85,7 @@ void TZuGen4Tuner::SetModeFreqTune() {
 void TZuGen4Tuner::SetModeAmplTune() {
   TZuGen4* gen = FChannel->Generator();
   const TZuGen4ChNames ch = FChannel->ChannelType();
-  gen->WriteCmdFTPort(
-      TZuGen4Cmd::With16(ch, ZGCmd_BaseValue, TZuGen4::AmplToRegister(FChannel->Amplitude())));
+  gen->WriteCmdFTPort(TZuGen4Cmd::With16(ch, ZGCmd_BaseValue, TZuGen4::AmplToRegister(FChannel->Amplitude())));
   gen->WriteCmdFTPort(TZuGen4Cmd(ch, ZGCmd_TuneAmpl, static_cast<uint8_t>(FScale)));
 }
 

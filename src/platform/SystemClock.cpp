@@ -4,7 +4,7 @@
 #include "platform/SystemPlatform.h"
 
 #if defined(_WIN32)
-#  include <windows.h>
+#include <windows.h>
 #endif
 
 namespace Zu {
@@ -12,14 +12,14 @@ namespace {
 
 #if defined(_WIN32)
 class TWinClock final : public TClock {
-public:
+ public:
   uint32_t GetTickCount() override { return ::GetTickCount(); }
   void Sleep(uint32_t ms) override { ::Sleep(ms); }
 };
 using TSystemClock = TWinClock;
 #else
 class TMonotonicClock final : public TClock {
-public:
+ public:
   uint32_t GetTickCount() override {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);

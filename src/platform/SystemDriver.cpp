@@ -3,18 +3,18 @@
 #include "platform/SystemPlatform.h"
 
 #if defined(_WIN32)
-#  include <windows.h>
+#include <windows.h>
 #else
-#  include <dlfcn.h>
+#include <dlfcn.h>
 #endif
 
 namespace Zu {
 namespace {
 
 #if defined(_WIN32)
-#  define ZU_FTAPI WINAPI
+#define ZU_FTAPI WINAPI
 #else
-#  define ZU_FTAPI
+#define ZU_FTAPI
 #endif
 
 using TOpenFn = FT_STATUS(ZU_FTAPI*)(int, FT_HANDLE*);
@@ -23,13 +23,11 @@ using TReadFn = FT_STATUS(ZU_FTAPI*)(FT_HANDLE, void*, uint32_t, uint32_t*);
 using TWriteFn = FT_STATUS(ZU_FTAPI*)(FT_HANDLE, const void*, uint32_t, uint32_t*);
 
 class TLoadedDriver final : public TFtDriver {
-public:
+ public:
   TLoadedDriver() { Load(); }
   ~TLoadedDriver() override { Unload(); }
 
-  FT_STATUS Open(int index, FT_HANDLE* handle) override {
-    return FOpen ? FOpen(index, handle) : FT_DEVICE_NOT_FOUND;
-  }
+  FT_STATUS Open(int index, FT_HANDLE* handle) override { return FOpen ? FOpen(index, handle) : FT_DEVICE_NOT_FOUND; }
   FT_STATUS Close(FT_HANDLE handle) override { return FClose ? FClose(handle) : FT_INVALID_HANDLE; }
   FT_STATUS Read(FT_HANDLE handle, void* buf, uint32_t wanted, uint32_t* got) override {
     if (!FRead) return FT_INVALID_HANDLE;
@@ -40,7 +38,7 @@ public:
     return FWrite(handle, buf, count, written);
   }
 
-private:
+ private:
 #if defined(_WIN32)
   void Load() {
     FLib = LoadLibraryA("FTD2XX.DLL");

@@ -17,14 +17,14 @@ namespace Zu::Sim {
 // Virtual time. Sleep moves it forward; every GetTickCount moves it by 1 ms,
 // so a loop that polls the clock without sleeping also ends.
 class TVirtualClock final : public TClock {
-public:
+ public:
   uint32_t GetTickCount() override;
   void Sleep(uint32_t ms) override;
   // The current virtual time without moving it.
   uint64_t Now() const { return FNow; }
   void Advance(uint64_t ms) { FNow += ms; }
 
-private:
+ private:
   uint64_t FNow = 0;
 };
 
@@ -45,7 +45,7 @@ struct TFault {
 };
 
 class TSimDriver final : public TFtDriver {
-public:
+ public:
   explicit TSimDriver(std::shared_ptr<TVirtualClock> clock = nullptr);
 
   FT_STATUS Open(int index, FT_HANDLE* handle) override;
@@ -86,7 +86,7 @@ public:
   }
   int OpenCount() const { return FOpenCount; }
 
-private:
+ private:
   uint64_t Now() const { return FClock ? FClock->Now() : 0; }
   bool TakeFault(std::vector<std::pair<unsigned, TFault>>& armed, TFault& out);
   void Check(const uint8_t* bytes, uint32_t count);
