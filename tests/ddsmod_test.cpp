@@ -157,14 +157,14 @@ TEST_F(DDSModTest, UserTableSwingsAroundTheChannelValueLastReadingFirst) {
 TEST_F(DDSModTest, SettersAcceptTheirRangeAndReportRejectedFrequencyPhaseAndTime) {
   // clang-format off
   const struct { void (*set)(TZuGen4DDSMod*, double); double (*get)(const TZuGen4DDSMod*);
-                 std::vector<double> refused, accepted; int event; } cases[] = {
+                 std::vector<double> refused, accepted; int event; int refusedUpdates = 0; } cases[] = {
       {PROP(T1), {19.99, 1300000.5}, {20}, ZGPrm_DDSModTime}, {PROP(F1), {399.99}, {}, ZGPrm_Frequency},
       {PROP(Ph3), {360}, {}, ZGPrm_Phase}, {PROP(Ph2), {}, {359.99}, 0}, {PROP_AS(dF, Set_dF, v), {2000000.1}, {}, 0},
       {PROP_AS(dPh, Set_dPh, v), {180.5}, {}, 0}, {PROP(Fm), {199.9, 1500000.1}, {200, 1500000}, 0},
       {PROP(ReadingsCntMin), {15, 1025}, {16, 1024}, 0}, {PROP_ENUM(Type, TZuGen4AFPModes), {ZGAFPms_ampl, 3}, {}, 0},
       {PROP_ENUM(Mode, TZuGen4DDSmodModes), {3}, {}, 0}, {PROP_ENUM(MathFuncType, TMathFuncsTypes), {3}, {}, 0},
-      // The table refuses CC outside [0, 1]: nothing changed, nothing to resend.
-      {PROP(CC), {1.5}, {0}, 0}};
+      // The table ignores CC outside [0, 1], yet the update is still requested.
+      {PROP(CC), {1.5}, {0}, 0, 1}};
   // clang-format on
   for (const auto& c : cases)
     for (const bool accepted : {false, true})
@@ -182,7 +182,7 @@ TEST_F(DDSModTest, SettersAcceptTheirRangeAndReportRejectedFrequencyPhaseAndTime
         const double before = c.get(d);
         c.set(d, value);
         EXPECT_EQ(c.get(d), accepted ? value : before);
-        EXPECT_EQ(updates, accepted ? 1 : 0);
+        EXPECT_EQ(updates, accepted ? 1 : c.refusedUpdates);
         const int event = accepted ? 0 : c.event;
         EXPECT_EQ(report, std::make_tuple(event ? gen->ChB() : nullptr, event, event ? value : 0.0));
       }

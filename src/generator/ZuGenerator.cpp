@@ -37,15 +37,9 @@ void TZuGen4::SetPlatform(TPlatform platform) {
 void TZuGen4::SetActive(bool value) {
   if (value == FActive) return;
   if (value) {
-    if (OpenFTPort()) {
-      try {
-        TryUpdateMode();
-      } catch (...) {
-        // The device is open all the same; tell the host before the failure.
-        FireKeepingFailure(OnChangeActiveState);
-        throw;
-      }
-    }
+    // A failing first update leaves with its exception before the state
+    // event: the device stays open and Active stays true.
+    if (OpenFTPort()) TryUpdateMode();
     Fire(OnChangeActiveState);
     return;
   }

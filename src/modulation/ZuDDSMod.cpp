@@ -136,10 +136,10 @@ double TZuGen4DDSMod::GetCC() const { return FMathFunction->CC(); }
 
 void TZuGen4DDSMod::SetCC(double v) {
   if (v == FMathFunction->CC()) return;
+  // The table ignores a value outside [0, 1]; the update is requested either
+  // way, as the internal modulation engine does.
   FMathFunction->Set_CC(v);
-  // A value outside [0, 1] is refused by the table: an update would only
-  // reset the instrument and resend the same setup.
-  if (FMathFunction->CC() == v) FChannel->UpdateMode();
+  FChannel->UpdateMode();
 }
 
 // --- checks and the user table's timing ---
