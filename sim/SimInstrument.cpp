@@ -16,76 +16,6 @@ void TVirtualClock::Sleep(uint32_t ms) { FNow += ms; }
 
 namespace {
 
-enum class TArg { None, Freq, Code16, Scale, Raw, Block };
-
-struct TCodeInfo {
-  uint8_t Code;  // channel A code
-  const char* Name;
-  TArg Arg;
-  bool PerChannel;  // false: generator-wide, the same code on both channels
-};
-
-constexpr TCodeInfo kCodes[] = {
-    {ZGCmd_Control, "control", TArg::Raw, true},
-    {ZGCmd_Ampl, "ampl", TArg::Code16, true},
-    {ZGCmd_Freq, "freq", TArg::Freq, true},
-    {ZGCmd_Phase, "phase", TArg::Code16, true},
-    {ZGCmd_Freq1, "freq1", TArg::Freq, true},
-    {ZGCmd_Ramp0, "ramp0", TArg::Raw, true},
-    {ZGCmd_Ramp1, "ramp1", TArg::Raw, true},
-    {ZGCmd_Ramp2, "ramp2", TArg::Raw, true},
-    {ZGCmd_Ramp3, "ramp3", TArg::Raw, true},
-    {ZGCmd_IntModTable, "intmod table", TArg::Block, true},
-    {ZGCmd_BaseValue, "base value", TArg::Raw, true},
-    {ZGCmd_DDSModData, "ddsmod data", TArg::Block, true},
-    {ZGCmd_DDSModSelect, "ddsmod select", TArg::Raw, true},
-    {ZGCmd_UpdateSync, "update sync", TArg::None, false},
-    {ZGCmd_Update, "update", TArg::None, false},
-    {ZGCmd_TuneFreq, "tune freq", TArg::Scale, true},
-    {ZGCmd_TuneAmpl, "tune ampl", TArg::Scale, true},
-    {ZGCmd_LFMRun, "lfm run", TArg::None, false},
-    {ZGCmd_TunePhase, "tune phase", TArg::Scale, true},
-    {ZGCmd_LFMRiseTime, "lfm rise time", TArg::Raw, false},
-    {ZGCmd_LFMFallTime, "lfm fall time", TArg::Raw, false},
-    {ZGCmd_IntModStart, "intmod start", TArg::Raw, true},
-    {ZGCmd_IntModStop, "intmod stop", TArg::None, true},
-    {ZGCmd_ExtModStart, "extmod start", TArg::Raw, true},
-    {ZGCmd_ExtModDouble, "extmod double", TArg::Raw, false},
-    {ZGCmd_ExtModStartA12, "extmod start A12", TArg::Raw, false},
-    {ZGCmd_IntModPrepare, "intmod prepare", TArg::Raw, true},
-    {ZGCmd_IntModDoubleStart, "intmod double start", TArg::None, false},
-    {ZGCmd_IntModDoubleStop, "intmod double stop", TArg::None, false},
-    {ZGCmd_IntModDuplexStart, "intmod duplex start", TArg::Raw, false},
-    {ZGCmd_ExtModDuplexStart, "extmod duplex start", TArg::Raw, false},
-    {ZGCmd_ExtFreqScale, "ext freq scale", TArg::Scale, false},
-    {ZGCmd_DDSModExtTimes, "ddsmod ext times", TArg::None, false},
-    {ZGCmd_Reset, "reset", TArg::None, false},
-    {ZGCmd_OutputOn, "output on", TArg::None, true},
-    {ZGCmd_OutputOff, "output off", TArg::None, true},
-    {ZGCmd_ReadADC, "read adc", TArg::None, false},
-};
-
-// Finds the command a wire code stands for, and the channel it addresses.
-const TCodeInfo* Lookup(uint8_t wire, TZuGen4ChNames& channel) {
-  for (const TCodeInfo& info : kCodes) {
-    if (info.Code == wire) {
-      channel = ZGCN_A;
-      return &info;
-    }
-  }
-  for (const TCodeInfo& info : kCodes) {
-    if (info.PerChannel && TranslateCommand(ZGCN_B, info.Code) == wire) {
-      channel = ZGCN_B;
-      return &info;
-    }
-  }
-  return nullptr;
-}
-
-uint32_t Be32(const std::vector<uint8_t>& f, size_t at) {
-  return (uint32_t{f[at]} << 24) | (uint32_t{f[at + 1]} << 16) | (uint32_t{f[at + 2]} << 8) | f[at + 3];
-}
-
 std::string Format(const char* fmt, auto... args) {
   char buf[160];
   std::snprintf(buf, sizeof buf, fmt, args...);
@@ -103,29 +33,32 @@ std::string HexBytes(const std::vector<uint8_t>& bytes) {
 std::string DescribeFrame(const std::vector<uint8_t>& frame, double genFreqMHz) {
   if (frame.empty()) return "empty write";
   TZuGen4ChNames ch = ZGCN_A;
-  const TCodeInfo* info = Lookup(frame[0], ch);
+  const TZuGen4CmdInfo* info = DecodeCommand(frame[0], &ch);
   if (!info) return "unknown code " + HexBytes(frame);
-  std::string line = info->PerChannel ? std::string(ch == ZGCN_A ? "A " : "B ") : std::string();
+  std::string line = info->PerChannel() ? std::string(ch == ZGCN_A ? "A " : "B ") : std::string();
   line += info->Name;
   if (frame.size() < 6) return line;
-  switch (info->Arg) {
-    case TArg::None: break;
-    case TArg::Freq: {
-      const uint32_t code = Be32(frame, 1);
+  using A = TZuGen4CmdArgs;
+  switch (info->Args) {
+    case A::None: break;
+    case A::FreqCode: {
+      const uint32_t code = GetBigEndian(&frame[1], 4);
       line += Format(" %u (%.3f kHz)", code, code * genFreqMHz * 1e6 / 4294967296.0 / 1000.0);
       break;
     }
-    case TArg::Code16: {
-      const unsigned code = (unsigned{frame[1]} << 8) | frame[2];
-      if (info->Code == ZGCmd_Ampl)
-        line += Format(" %u (%.2f %%)", code, (code + 1.0) * 100.0 / 16384.0);
-      else
-        line += Format(" %u (%.2f deg)", code, code * 360.0 / 16384.0);
+    case A::AmplCode: {
+      const unsigned code = GetBigEndian(&frame[1], 2);
+      line += Format(" %u (%.2f %%)", code, (code + 1.0) * 100.0 / 16384.0);
       break;
     }
-    case TArg::Scale: line += Format(" %u", unsigned{frame[1]}); break;
-    case TArg::Block:
-    case TArg::Raw: line += " " + HexBytes(std::vector<uint8_t>(frame.begin() + 1, frame.end())); break;
+    case A::PhaseCode: {
+      const unsigned code = GetBigEndian(&frame[1], 2);
+      line += Format(" %u (%.2f deg)", code, code * 360.0 / 16384.0);
+      break;
+    }
+    case A::Scale: line += Format(" %u", unsigned{frame[1]}); break;
+    case A::Block:
+    case A::Raw: line += " " + HexBytes(std::vector<uint8_t>(frame.begin() + 1, frame.end())); break;
   }
   return line;
 }
@@ -191,18 +124,17 @@ void TSimDriver::Check(const uint8_t* bytes, uint32_t count) {
   if (count == 0) return;
   const std::vector<uint8_t> frame(bytes, bytes + count);
   TZuGen4ChNames ch = ZGCN_A;
-  const TCodeInfo* info = Lookup(bytes[0], ch);
+  const TZuGen4CmdInfo* info = DecodeCommand(bytes[0], &ch);
   if (!info) {
     FViolations.push_back("unknown code " + HexBytes(frame));
     return;
   }
-  const uint32_t expected = info->Code == ZGCmd_ReadADC ? 1u : 6u;
-  if (count != expected) FViolations.push_back(Format("frame of %u bytes: ", count) + HexBytes(frame));
+  if (count != info->Length) FViolations.push_back(Format("frame of %u bytes: ", count) + HexBytes(frame));
   FReadAllowed = info->Code == ZGCmd_ReadADC;
-  if (info->Arg == TArg::Block && count == 6) {
+  if (info->Args == TZuGen4CmdArgs::Block && count == 6) {
     // Channel A announces the byte count; channel B the start and end offsets.
-    const uint32_t first = (uint32_t{bytes[1]} << 8) | bytes[2];
-    const uint32_t last = (uint32_t{bytes[3]} << 8) | bytes[4];
+    const uint32_t first = GetBigEndian(&bytes[1], 2);
+    const uint32_t last = GetBigEndian(&bytes[3], 2);
     FPendingBlock = (info->Code == ZGCmd_IntModTable && ch == ZGCN_B) ? last - first : first;
   }
 }
@@ -249,8 +181,8 @@ FT_STATUS TSimDriver::Read(FT_HANDLE handle, void* buf, uint32_t wanted, uint32_
     st = FT_IO_ERROR;
   } else {
     if (!FReadAllowed) FViolations.push_back("read without a preceding read command");
-    const uint8_t answer[4] = {static_cast<uint8_t>(FADCValue >> 24), static_cast<uint8_t>(FADCValue >> 16),
-                               static_cast<uint8_t>(FADCValue >> 8), static_cast<uint8_t>(FADCValue)};
+    uint8_t answer[4];
+    PutBigEndian(answer, FADCValue, 4);
     done = std::min<uint32_t>(wanted, 4);
     if (TakeFault(FReadFaults, fault)) {
       st = fault.Count ? FT_OK : fault.Status;

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "zugen4/ZuLink.h"
 #include "zugen4/ZuTypes.h"
 
 namespace Zu {
@@ -26,6 +27,8 @@ class ZUGEN_API TZuGen4Channel : public TPersistent {
   virtual void UpdateMode();
 
   TZuGen4* Generator() const { return FGenerator; }
+  // The generator's command link: the engines' road to the instrument.
+  TZuGen4Link& Link() const;
   TZuGen4Channel* GetOtherCh() const;
 
   // --- published properties ---

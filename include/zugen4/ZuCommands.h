@@ -1,14 +1,16 @@
-// The instrument's command frame and command codes.
+// The instrument's commands: codes, the one command table (code, readable
+// name, channel-B code, argument layout, frame length) and the command frame.
+// Core layer: the link, the simulator's decoder and the frame descriptions
+// all read this one table.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <span>
 
-#include "zugen4/ZuExport.h"
+#include "zugen4/ZuCore.h"
 
 namespace Zu {
-
-enum TZuGen4ChNames : uint8_t { ZGCN_A = 0, ZGCN_B = 1 };
 
 // Enumerators carry the channel-A code; the frame translates them for channel B.
 enum TZuGen4Commands : uint8_t {
@@ -51,7 +53,37 @@ enum TZuGen4Commands : uint8_t {
   ZGCmd_ReadADC = 0xFD,
 };
 
-// The code a command goes out with on the given channel.
+// What the argument bytes of a command hold.
+enum class TZuGen4CmdArgs : uint8_t {
+  None,       // nothing
+  FreqCode,   // bytes 1-4: a 32-bit frequency code
+  AmplCode,   // bytes 1-2: a 14-bit amplitude code
+  PhaseCode,  // bytes 1-2: a 14-bit phase code
+  Scale,      // byte 1: a scale or multiplier
+  Raw,        // register bytes, laid out per command
+  Block,      // announces the data block written next (bytes 1-4 give its size)
+};
+
+// One row of the command table.
+struct TZuGen4CmdInfo {
+  TZuGen4Commands Code;  // on channel A, and for commands of the whole instrument
+  uint8_t CodeB;         // on channel B; equal to Code for commands of the whole instrument
+  const char* Name;      // readable, lower case ("freq", "intmod start")
+  TZuGen4CmdArgs Args;
+  uint8_t Length;  // bytes on the wire
+  constexpr bool PerChannel() const { return CodeB != Code; }
+};
+
+// Every command the instrument knows, in code order.
+ZUGEN_API std::span<const TZuGen4CmdInfo> CommandTable();
+// The row of a channel-A code; nullptr for a code the instrument does not know.
+ZUGEN_API const TZuGen4CmdInfo* FindCommand(uint8_t code);
+// The row a code on the wire stands for, and the channel it addresses
+// (channel A for commands of the whole instrument); nullptr when unknown.
+ZUGEN_API const TZuGen4CmdInfo* DecodeCommand(uint8_t wire, TZuGen4ChNames* channel = nullptr);
+
+// The code a command goes out with on the given channel; codes outside the
+// table pass unchanged.
 ZUGEN_API uint8_t TranslateCommand(TZuGen4ChNames channel, uint8_t code);
 
 // One command frame: Bytes[0] is the code, Bytes[1..5] the arguments; Count of
@@ -67,6 +99,7 @@ struct ZUGEN_API TZuGen4Cmd {
 
   // Builders for the usual argument layouts, most significant byte first.
   static TZuGen4Cmd With32(TZuGen4ChNames channel, uint8_t code, uint32_t value);
+  static TZuGen4Cmd With24(TZuGen4ChNames channel, uint8_t code, uint32_t value);
   static TZuGen4Cmd With16(TZuGen4ChNames channel, uint8_t code, uint32_t value);
 };
 

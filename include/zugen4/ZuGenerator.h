@@ -7,6 +7,7 @@
 #include <string>
 
 #include "zugen4/ZuFileStream.h"
+#include "zugen4/ZuLink.h"
 #include "zugen4/ZuTypes.h"
 
 namespace Zu {
@@ -20,7 +21,7 @@ class ZUGEN_API TZuGen4 : public TComponent {
   static constexpr int FREQSCALE_MIN = 4;
   static constexpr int FREQSCALE_MAX = 20;
   // How long the instrument needs after each command.
-  static constexpr uint32_t CMD_WAIT_MS = 20;
+  static constexpr uint32_t CMD_WAIT_MS = TZuGen4Link::CMD_WAIT_MS;
 
   // The settings file's signature and version.
   static constexpr char FIOMetrics[5] = "ZuG4";
@@ -28,9 +29,9 @@ class ZUGEN_API TZuGen4 : public TComponent {
   static constexpr const char* MSG_FILE_OPEN_ERROR = "Ошибка при открытии файла";
   static constexpr const char* MSG_FILE_WRITE_ERROR = "Ошибка при записи файла";
 
-  static constexpr const char* MSG_CMD_WRITE_ERROR = "Ошибка при записи команды в FTPort";
-  static constexpr const char* MSG_DATA_WRITE_ERROR = "Ошибка при записи данных в FTPort";
-  static constexpr const char* MSG_DATA_READ_ERROR = "Ошибка при чтении данных из FTPort";
+  static constexpr const char* MSG_CMD_WRITE_ERROR = TZuGen4Link::MSG_CMD_WRITE_ERROR;
+  static constexpr const char* MSG_DATA_WRITE_ERROR = TZuGen4Link::MSG_DATA_WRITE_ERROR;
+  static constexpr const char* MSG_DATA_READ_ERROR = TZuGen4Link::MSG_DATA_READ_ERROR;
 
   explicit TZuGen4(TComponent* AOwner = nullptr);
   // Resets the instrument and closes the device when it is open; never throws
@@ -47,17 +48,22 @@ class ZUGEN_API TZuGen4 : public TComponent {
   const TPlatform& Platform() const { return FPlatform; }
 
   // --- USB command link ---
-  bool OpenFTPort();
-  bool CloseFTPort();
-  bool WriteCmdFTPort(TZuGen4Cmd frame);
-  bool WriteBytesToFTPort(const unsigned char* buffer, unsigned int count);
-  unsigned int ReadBytesFromFTPort(unsigned char* buffer, unsigned int count);
+  // The link itself; the members below forward to it. Failures raise
+  // OnFTError, and OnGenResponseWait runs during the wait after a command.
+  TZuGen4Link& Link() { return FLink; }
+  const TZuGen4Link& Link() const { return FLink; }
+  bool OpenFTPort() { return FLink.Open(); }
+  bool CloseFTPort() { return FLink.Close(); }
+  bool WriteCmdFTPort(TZuGen4Cmd frame) { return FLink.WriteCmd(frame); }
+  bool WriteBytesToFTPort(const unsigned char* buffer, unsigned int count) { return FLink.WriteBytes(buffer, count); }
+  unsigned int ReadBytesFromFTPort(unsigned char* buffer, unsigned int count) { return FLink.ReadBytes(buffer, count); }
 
   // --- published properties ---
-  bool GetActive() const { return FActive; }
-  bool Active() const { return FActive; }
+  // True while the link is open (and not on its way to closing).
+  bool GetActive() const { return Active(); }
+  bool Active() const { return FLink.IsOpen() && !FClosing; }
   void SetActive(bool value);
-  FT_STATUS Status() const { return FStatus; }
+  FT_STATUS Status() const { return FLink.Status(); }
   TZuGen4ChannelA* ChA() const { return FChA.get(); }
   TZuGen4ChannelB* ChB() const { return FChB.get(); }
   TZuGen4Options* Options() const { return FOptions.get(); }
@@ -128,7 +134,6 @@ class ZUGEN_API TZuGen4 : public TComponent {
   TOverModulationEvent OnOverModulation;
 
  private:
-  void WaitForInstrument();
   void Fire(const TNotifyEvent& event) {
     if (event) event(this);
   }
@@ -143,8 +148,10 @@ class ZUGEN_API TZuGen4 : public TComponent {
   }
 
   TPlatform FPlatform;
-  FT_HANDLE FHandle = nullptr;
-  uint8_t FStatus = 0;
+  TZuGen4Link FLink;
+  // Set while deactivating: the tuners see the generator inactive while the
+  // link still sends the reset.
+  bool FClosing = false;
   std::unique_ptr<TZuGen4ChannelA> FChA;
   std::unique_ptr<TZuGen4ChannelB> FChB;
   std::unique_ptr<TZuGen4Options> FOptions;
@@ -152,13 +159,8 @@ class ZUGEN_API TZuGen4 : public TComponent {
   int FFreqScale = FREQSCALE_DEF;
   double FGenFreq = 0.0;
   TZuGen4FileStream FStream;
-  bool FActive = false;
   bool FAutoUpdate = true;
   bool FUseExtRefFreq = false;
 };
-
-// Rounds to the nearest integer, ties to even, and brings any double into
-// int64 range: NaN gives 0, values beyond the range the nearest bound.
-ZUGEN_API int64_t RoundToInt64(double value);
 
 }  // namespace Zu

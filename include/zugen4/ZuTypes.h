@@ -1,5 +1,5 @@
-// Enumerations and event types shared by the generator, its channels and
-// its modulation engines.
+// Forward declarations and event types shared by the generator, its channels
+// and its modulation engines. The enumerations live in the core (ZuCore.h).
 #pragma once
 
 #include <cstdint>
@@ -8,32 +8,9 @@
 #include "zugen4/Classes.h"
 #include "zugen4/Platform.h"
 #include "zugen4/ZuCommands.h"
+#include "zugen4/ZuCore.h"
 
 namespace Zu {
-
-enum TZuGen4ModesCommon : uint8_t {
-  ZGMdC_off = 0,
-  ZGMdC_gen = 1,
-  ZGMdC_tuning = 2,
-  ZGMdC_IntModulation = 3,
-  ZGMdC_ExtModulation = 4,
-  ZGMdC_ExtModulationA12 = 5,
-  ZGMdC_ExtModulationAB1 = 6,
-  ZGMdC_LFM = 7,
-  ZGMdC_DDSMod = 8,
-};
-
-enum TZuGen4AFPModes : uint8_t { ZGAFPms_freq = 0, ZGAFPms_ampl = 1, ZGAFPms_phase = 2 };
-enum TMathFuncsTypes : uint8_t { ZMFT_sin = 0, ZMFT_triangle = 1, ZMFT_rect = 2 };
-enum TBytesPerReading : uint8_t { ZBPR_2bytes = 0, ZBPR_4bytes = 1 };
-enum TZuGen4DDSmodModes : uint8_t { ZGTMs_BxSK = 0, ZGTMs_QxSK = 1, ZGTMs_User = 2 };
-
-enum TZuGen4Parameters : uint8_t {
-  ZGPrm_Frequency = 2,
-  ZGPrm_Phase = 3,
-  ZGPrm_LFMTime = 11,
-  ZGPrm_DDSModTime = 24,
-};
 
 class TZuGen4;
 class TZuGen4FileStream;

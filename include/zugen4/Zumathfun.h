@@ -5,8 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "zugen4/ZuExport.h"
-#include "zugen4/ZuTypes.h"
+#include "zugen4/ZuCore.h"
 
 namespace Zu {
 

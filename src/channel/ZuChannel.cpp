@@ -45,6 +45,8 @@ void TZuGen4ChannelB::Loaded() { TZuGen4Channel::Loaded(); }
 
 void TZuGen4Channel::Loaded() { FLoaded = true; }
 
+TZuGen4Link& TZuGen4Channel::Link() const { return FGenerator->Link(); }
+
 void TZuGen4Channel::UpdateMode() { FGenerator->TryUpdateMode(); }
 
 TZuGen4Channel* TZuGen4Channel::GetOtherCh() const {
@@ -205,7 +207,7 @@ void TZuGen4Channel::CheckModesCompat() {
 
 void TZuGen4Channel::SetEnabled(bool) {}
 
-void TZuGen4Channel::Send(uint8_t code) { FGenerator->WriteCmdFTPort(TZuGen4Cmd(FChannelType, code)); }
+void TZuGen4Channel::Send(uint8_t code) { Link().WriteCmd(TZuGen4Cmd(FChannelType, code)); }
 
 void TZuGen4Channel::SetOpened(bool v) {
   FOpened = v;
@@ -225,10 +227,10 @@ void TZuGen4Channel::UpdateDependentTimers() { FTuner->UpdateADCTimer(); }
 void TZuGen4Channel::WriteAFPtoGen() {
   TZuGen4& gen = *FGenerator;
   const uint32_t freq = gen.Conv_FreqToCode(TZuGen4::Conv_Value(FFrequency, 1000.0, 1.0));
-  gen.WriteCmdFTPort(TZuGen4Cmd::With32(FChannelType, ZGCmd_Freq, freq));
-  gen.WriteCmdFTPort(TZuGen4Cmd::With16(FChannelType, ZGCmd_Ampl, TZuGen4::AmplToRegister(FAmplitude)));
+  Link().WriteCmd(TZuGen4Cmd::With32(FChannelType, ZGCmd_Freq, freq));
+  Link().WriteCmd(TZuGen4Cmd::With16(FChannelType, ZGCmd_Ampl, TZuGen4::AmplToRegister(FAmplitude)));
   const auto phase = static_cast<uint32_t>(TZuGen4::Conv_PhaseToCode(FPhase));
-  gen.WriteCmdFTPort(TZuGen4Cmd::With16(FChannelType, ZGCmd_Phase, phase));
+  Link().WriteCmd(TZuGen4Cmd::With16(FChannelType, ZGCmd_Phase, phase));
 }
 
 void TZuGen4Channel::SetModeSinGeneration() {

@@ -1,31 +1,10 @@
 // Physical values to register codes and back, and the reference clock.
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 #include "zugen4/Zugen4.hpp"
 
 namespace Zu {
-
-namespace {
-// Nearest integer, ties to even, worked out by hand so that a host which
-// changed the FPU rounding mode still gets the same codes.
-double RoundHalfEven(double v) {
-  double r = std::floor(v);
-  const double frac = v - r;  // exact for every finite double
-  if (frac > 0.5 || (frac == 0.5 && std::fmod(r, 2.0) != 0.0)) r += 1.0;
-  return r;
-}
-}  // namespace
-
-int64_t RoundToInt64(double value) {
-  if (std::isnan(value)) return 0;
-  const double r = RoundHalfEven(value);
-  constexpr double kTop = 9223372036854775808.0;  // 2^63
-  if (r >= kTop) return std::numeric_limits<int64_t>::max();
-  if (r < -kTop) return std::numeric_limits<int64_t>::min();
-  return static_cast<int64_t>(r);
-}
 
 uint32_t TZuGen4::Conv_FreqToCode(double freq) const {
   const double k = 4294.967296 / FGenFreq;

@@ -6,6 +6,8 @@
 namespace Zu {
 
 TZuGen4::TZuGen4(TComponent* AOwner) : TComponent(AOwner), FPlatform(DefaultPlatform()) {
+  FLink.SetPlatform(FPlatform);
+  FLink.BindEvents(this, &OnFTError, &OnGenResponseWait);
   FAutoUpdate = true;
   FChA = std::make_unique<TZuGen4ChannelA>(this);
   FChB = std::make_unique<TZuGen4ChannelB>(this);
@@ -30,12 +32,13 @@ TZuGen4::~TZuGen4() {
 void TZuGen4::Loaded() {}
 
 void TZuGen4::SetPlatform(TPlatform platform) {
-  if (FActive) throw std::logic_error("TZuGen4::SetPlatform: the device is open");
+  if (FLink.IsOpen()) throw std::logic_error("TZuGen4::SetPlatform: the device is open");
   FPlatform = CompletePlatform(std::move(platform));
+  FLink.SetPlatform(FPlatform);
 }
 
 void TZuGen4::SetActive(bool value) {
-  if (value == FActive) return;
+  if (value == Active()) return;
   if (value) {
     // A failing first update leaves with its exception before the state
     // event: the device stays open and Active stays true.
@@ -47,9 +50,14 @@ void TZuGen4::SetActive(bool value) {
 }
 
 void TZuGen4::Deactivate() {
-  FActive = false;
-  UpdateDependentTimers();  // the tuners stop polling
-  FActive = true;           // the reset frame needs an open link
+  FClosing = true;
+  try {
+    UpdateDependentTimers();  // the tuners stop polling
+  } catch (...) {
+    FClosing = false;
+    throw;
+  }
+  FClosing = false;  // the reset frame needs an open link
   try {
     ResetGen();
   } catch (...) {
@@ -60,8 +68,7 @@ void TZuGen4::Deactivate() {
     } catch (...) {
       // Only a host's OnFTError handler can throw here; the handle goes anyway.
     }
-    FHandle = nullptr;
-    FActive = false;
+    FLink.Forget();
     FireKeepingFailure(OnChangeActiveState);
     throw;
   }
@@ -90,7 +97,7 @@ void TZuGen4::UpdateDDSs(bool value) { WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, value ?
 
 void TZuGen4::UpdateMode() {
   UpdateDependentTimers();
-  if (!FActive) return;
+  if (!Active()) return;
   ResetGen();
   if (FUseExtRefFreq) WriteExtFreqScale();
 

@@ -2,8 +2,6 @@
 
 #include <cmath>
 
-#include "zugen4/ZuGenerator.h"
-
 namespace Zu {
 
 namespace {
@@ -141,10 +139,7 @@ void TMathFunction::CreateReadings() {
     const auto s = static_cast<uint32_t>(static_cast<uint64_t>(RoundToInt64(Sample(i))));
     const int p = FDirectRdsOrder ? i : n - 1 - i;
     uint8_t* out = FReadings.get() + static_cast<size_t>(p) * w;
-    for (int b = 0; b < w; ++b) {
-      const int shift = 8 * (FDirectRdsBytes ? b : w - 1 - b);
-      out[b] = static_cast<uint8_t>(s >> shift);
-    }
+    for (int b = 0; b < w; ++b) out[b] = ByteOf(s, static_cast<unsigned>(FDirectRdsBytes ? b : w - 1 - b));
   }
 }
 

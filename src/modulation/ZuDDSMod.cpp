@@ -31,8 +31,6 @@ uint16_t StepCount(double t) {
   return static_cast<uint16_t>(RoundToInt64(std::trunc(in * 0.05)));
 }
 
-uint8_t Byte(uint32_t v, int shift) { return static_cast<uint8_t>(v >> shift); }
-
 }  // namespace
 
 TZuGen4DDSMod::TZuGen4DDSMod(TZuGen4Channel* owner)
@@ -186,7 +184,7 @@ void TZuGen4DDSMod::Calc_N_Tau() {
 // --- command sequences ---
 
 void TZuGen4DDSMod::Send(uint8_t code, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, uint8_t b5) {
-  FChannel->Generator()->WriteCmdFTPort(TZuGen4Cmd(FChannel->ChannelType(), code, b1, b2, b3, b4, b5));
+  FChannel->Link().WriteCmd(TZuGen4Cmd(FChannel->ChannelType(), code, b1, b2, b3, b4, b5));
 }
 
 // A stored amplitude type (possible only from a settings file) keys the
@@ -235,7 +233,7 @@ void TZuGen4DDSMod::Start_xSK() {
   const double times[4] = {FT1, FT2, FT3, FT4};
   for (int k = 0; k < states; ++k) {
     const uint16_t n = StepCount(times[k]);
-    Send(kRamps[k], Byte(n, 0), Byte(n, 8), static_cast<uint8_t>(2 * k + 1), static_cast<uint8_t>(8 * k));
+    Send(kRamps[k], ByteOf(n, 0), ByteOf(n, 1), static_cast<uint8_t>(2 * k + 1), static_cast<uint8_t>(8 * k));
   }
   gen.UpdateDDSs(false);
 
@@ -254,9 +252,11 @@ void TZuGen4DDSMod::OutputReading(char index) {
   const uint32_t word = KeyingWord(i);
   Send(ZGCmd_DDSModSelect, static_cast<uint8_t>((i >> 1) & 1), static_cast<uint8_t>(i & 1));
   Send(ZGCmd_DDSModData, 0, 8);
-  const uint8_t block[8] = {Byte(word, 24), Byte(word, 16), Byte(word, 8), Byte(word, 0),
-                            Byte(word, 24), Byte(word, 16), Byte(word, 8), Byte(word, 0)};
-  FChannel->Generator()->WriteBytesToFTPort(block, sizeof block);
+  // The state word twice: the instrument's keying memory takes it that way.
+  uint8_t block[8];
+  PutBigEndian(block, word, 4);
+  PutBigEndian(block + 4, word, 4);
+  FChannel->Link().WriteBytes(block, sizeof block);
 }
 
 void TZuGen4DDSMod::StartUserMode() {
@@ -279,7 +279,7 @@ void TZuGen4DDSMod::StartUserMode() {
   Send(ZGCmd_DDSModSelect);
   const auto tau = static_cast<uint32_t>(FTau);
   const auto last = static_cast<uint32_t>(FN - 1);
-  Send(ZGCmd_Ramp0, Byte(tau, 0), Byte(tau, 8), Byte(last, 0), Byte(last & 0x300, 8), half ? 0x60 : 0x80);
+  Send(ZGCmd_Ramp0, ByteOf(tau, 0), ByteOf(tau, 1), ByteOf(last, 0), ByteOf(last & 0x300, 1), half ? 0x60 : 0x80);
   gen.UpdateDDSs(false);
   OutputUserReading();
   gen.UpdateDDSs(false);
@@ -292,8 +292,8 @@ void TZuGen4DDSMod::OutputUserReading() {
   // announce nothing the instrument could load.
   if (size <= 0 || !readings) return;
   const auto count = static_cast<uint32_t>(size);
-  Send(ZGCmd_DDSModData, Byte(count, 8), Byte(count, 0));
-  FChannel->Generator()->WriteBytesToFTPort(readings, count);
+  Send(ZGCmd_DDSModData, ByteOf(count, 1), ByteOf(count, 0));
+  FChannel->Link().WriteBytes(readings, count);
 }
 
 }  // namespace Zu

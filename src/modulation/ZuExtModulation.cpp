@@ -30,14 +30,8 @@ int TZuGen4ExtModulation::GetTypeAsInt() const {
   return 0;
 }
 
-namespace {
-
-uint8_t LowByte(int v) { return static_cast<uint8_t>(static_cast<uint32_t>(v)); }
-
-}  // namespace
-
 void TZuGen4ExtModulation::SendBaseValue(const TZuGen4Cmd& frame, bool start, bool a12) {
-  FChannel->Generator()->WriteCmdFTPort(frame);
+  FChannel->Link().WriteCmd(frame);
   if (start) StartSingleModulation(a12);
 }
 
@@ -58,34 +52,33 @@ void TZuGen4ExtModulation::SetModePhaseMod(bool start, bool a12) {
 }
 
 void TZuGen4ExtModulation::StartSingleModulation(bool a12) {
-  TZuGen4Cmd frame(FChannel->ChannelType(), ZGCmd_ExtModStart, LowByte(FScale));
+  TZuGen4Cmd frame(FChannel->ChannelType(), ZGCmd_ExtModStart, ByteOf(FScale, 0));
   if (a12) {
     // Both inputs feed channel A: the code is the same whatever the channel,
     // so it replaces the translated one.
     frame.Bytes[0] = ZGCmd_ExtModStartA12;
     const TZuGen4Channel* other = FChannel->GetOtherCh();
-    frame.Bytes[2] = other ? LowByte(other->ExtModulation()->Scale()) : 0;
-    frame.Bytes[3] = LowByte(GetTypeAsInt());
+    frame.Bytes[2] = other ? ByteOf(other->ExtModulation()->Scale(), 0) : 0;
+    frame.Bytes[3] = ByteOf(GetTypeAsInt(), 0);
   } else {
-    frame.Bytes[2] = LowByte(GetTypeAsInt());
+    frame.Bytes[2] = ByteOf(GetTypeAsInt(), 0);
   }
-  FChannel->Generator()->WriteCmdFTPort(frame);
+  FChannel->Link().WriteCmd(frame);
 }
 
 void TZuGen4ExtModulation::StartDoubleModulation(TZuGen4ChannelA* a, TZuGen4ChannelB* b) {
   if (!a || !b) return;
   const TZuGen4ExtModulation& ma = *a->ExtModulation();
   const TZuGen4ExtModulation& mb = *b->ExtModulation();
-  a->Generator()->WriteCmdFTPort(TZuGen4Cmd(a->ChannelType(), ZGCmd_ExtModDouble, LowByte(ma.Scale()),
-                                            LowByte(ma.GetTypeAsInt()), LowByte(mb.Scale()),
-                                            LowByte(mb.GetTypeAsInt())));
+  a->Link().WriteCmd(TZuGen4Cmd(a->ChannelType(), ZGCmd_ExtModDouble, ByteOf(ma.Scale(), 0),
+                                ByteOf(ma.GetTypeAsInt(), 0), ByteOf(mb.Scale(), 0), ByteOf(mb.GetTypeAsInt(), 0)));
 }
 
 void TZuGen4ExtModulation::StartDuplexModulation(TZuGen4ChannelA* a) {
   if (!a) return;
   const TZuGen4ExtModulation& ma = *a->ExtModulation();
-  a->Generator()->WriteCmdFTPort(
-      TZuGen4Cmd(a->ChannelType(), ZGCmd_ExtModDuplexStart, LowByte(ma.Scale()), LowByte(ma.GetTypeAsInt())));
+  a->Link().WriteCmd(
+      TZuGen4Cmd(a->ChannelType(), ZGCmd_ExtModDuplexStart, ByteOf(ma.Scale(), 0), ByteOf(ma.GetTypeAsInt(), 0)));
 }
 
 }  // namespace Zu

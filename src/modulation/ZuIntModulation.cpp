@@ -13,9 +13,6 @@ namespace {
 constexpr int kTableMemory = 8192;
 constexpr int kChannelBTableBase = 4096;
 
-uint8_t Hi(uint32_t v) { return static_cast<uint8_t>(v >> 8); }
-uint8_t Lo(uint32_t v) { return static_cast<uint8_t>(v); }
-
 }  // namespace
 
 TZuGen4IntModulation::TZuGen4IntModulation(TZuGen4Channel* owner)
@@ -113,7 +110,6 @@ void TZuGen4IntModulation::CreateReadings(bool single) {
 }
 
 void TZuGen4IntModulation::OutputReadings(bool single) {
-  TZuGen4& gen = *FChannel->Generator();
   // An empty table is nothing to send (the period cannot be divided at all,
   // which GetLa reports below).
   if (FRdsCnt > 0) {
@@ -121,11 +117,12 @@ void TZuGen4IntModulation::OutputReadings(bool single) {
     if (FChannel->ChannelType() == ZGCN_B) {
       // Channel B names its memory range: from base to base + size.
       const uint32_t base = single ? 0 : kChannelBTableBase;
-      gen.WriteCmdFTPort(TZuGen4Cmd(ZGCN_B, ZGCmd_IntModTable, Hi(base), Lo(base), Hi(base + bytes), Lo(base + bytes)));
+      FChannel->Link().WriteCmd(TZuGen4Cmd(ZGCN_B, ZGCmd_IntModTable, ByteOf(base, 1), ByteOf(base, 0),
+                                           ByteOf(base + bytes, 1), ByteOf(base + bytes, 0)));
     } else {
-      gen.WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, ZGCmd_IntModTable, Hi(bytes), Lo(bytes)));
+      FChannel->Link().WriteCmd(TZuGen4Cmd(ZGCN_A, ZGCmd_IntModTable, ByteOf(bytes, 1), ByteOf(bytes, 0)));
     }
-    gen.WriteBytesToFTPort(FMathFunction->Readings(), static_cast<unsigned>(FMathFunction->ReadingsSize()));
+    FChannel->Link().WriteBytes(FMathFunction->Readings(), static_cast<unsigned>(FMathFunction->ReadingsSize()));
   }
   FLa = GetLa(static_cast<uint32_t>(FFm), single, FType == ZGAFPms_freq, static_cast<uint32_t>(FRdsCnt));
 }
@@ -166,10 +163,12 @@ uint8_t TZuGen4IntModulation::TypeCode() const {
 }
 
 void TZuGen4IntModulation::Send(TZuGen4Commands code, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) {
-  FChannel->Generator()->WriteCmdFTPort(TZuGen4Cmd(FChannel->ChannelType(), code, b1, b2, b3, b4));
+  FChannel->Link().WriteCmd(TZuGen4Cmd(FChannel->ChannelType(), code, b1, b2, b3, b4));
 }
 
-void TZuGen4IntModulation::StartModulationCmd(TZuGen4Commands code) { Send(code, Hi(FLa), Lo(FLa), 8, TypeCode()); }
+void TZuGen4IntModulation::StartModulationCmd(TZuGen4Commands code) {
+  Send(code, ByteOf(FLa, 1), ByteOf(FLa, 0), 8, TypeCode());
+}
 
 void TZuGen4IntModulation::StartSingleModulation(bool) { StartModulationCmd(ZGCmd_IntModStart); }
 

@@ -97,15 +97,15 @@ void TZuGen4LFM::SendRamp(uint8_t code, double X, int time) {
   const auto rate = static_cast<uint8_t>(RoundToInt64(std::min(B + 1.0, kMaxRate)));
   const auto word = static_cast<uint32_t>(RoundToInt64(A));
   const TZuGen4ChNames ch = FChannel->ChannelType();
-  FChannel->Generator()->WriteCmdFTPort(TZuGen4Cmd(ch, code, rate, static_cast<uint8_t>(word >> 24),
-                                                   static_cast<uint8_t>(word >> 16), static_cast<uint8_t>(word >> 8),
-                                                   static_cast<uint8_t>(word)));
+  TZuGen4Cmd frame(ch, code, rate);
+  PutBigEndian(&frame.Bytes[2], word, 4);
+  FChannel->Link().WriteCmd(frame);
 }
 
 void TZuGen4LFM::StartLFM(bool startSweep) {
   TZuGen4& gen = *FChannel->Generator();
   const TZuGen4ChNames ch = FChannel->ChannelType();
-  gen.WriteCmdFTPort(TZuGen4Cmd(ch, ZGCmd_Control, 0x06, 0xA0, 0x02, ch == ZGCN_A ? 0x40 : 0x42, 0));
+  FChannel->Link().WriteCmd(TZuGen4Cmd(ch, ZGCmd_Control, 0x06, 0xA0, 0x02, ch == ZGCN_A ? 0x40 : 0x42, 0));
 
   // A top below the frequency (from construction, a fractional frequency or a
   // file) would give a negative span and step words that describe no sweep:
@@ -119,17 +119,15 @@ void TZuGen4LFM::StartLFM(bool startSweep) {
   SendRamp(ZGCmd_Ramp0, X, FTdec0);
 
   const uint32_t code = gen.Conv_FreqToCode(TZuGen4::Conv_Value(top, 1000.0, 1.0));
-  gen.WriteCmdFTPort(TZuGen4Cmd::With32(ch, ZGCmd_Freq1, code));
+  FChannel->Link().WriteCmd(TZuGen4Cmd::With32(ch, ZGCmd_Freq1, code));
   gen.UpdateDDSs(false);
   if (!startSweep) return;
 
   const uint32_t rise = Duration(FTinc0, FTinc1);
-  gen.WriteCmdFTPort(TZuGen4Cmd(ch, ZGCmd_LFMRiseTime, static_cast<uint8_t>(rise >> 16),
-                                static_cast<uint8_t>(rise >> 8), static_cast<uint8_t>(rise)));
+  FChannel->Link().WriteCmd(TZuGen4Cmd::With24(ch, ZGCmd_LFMRiseTime, rise));
   const uint32_t fall = Duration(FTdec0, FTdec1);
-  gen.WriteCmdFTPort(TZuGen4Cmd(ch, ZGCmd_LFMFallTime, static_cast<uint8_t>(fall >> 16),
-                                static_cast<uint8_t>(fall >> 8), static_cast<uint8_t>(fall)));
-  gen.WriteCmdFTPort(TZuGen4Cmd(ch, ZGCmd_LFMRun));
+  FChannel->Link().WriteCmd(TZuGen4Cmd::With24(ch, ZGCmd_LFMFallTime, fall));
+  FChannel->Link().WriteCmd(TZuGen4Cmd(ch, ZGCmd_LFMRun));
 }
 
 }  // namespace Zu

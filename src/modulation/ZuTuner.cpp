@@ -64,12 +64,11 @@ void TZuGen4Tuner::ADCTimer() {
 }
 
 void TZuGen4Tuner::GetADCValue() {
-  TZuGen4* gen = FChannel->Generator();
-  gen->WriteCmdFTPort(TZuGen4Cmd(FChannel->ChannelType(), ZGCmd_ReadADC, 0, 0, 0, 0, 0, 1));
+  FChannel->Link().WriteCmd(TZuGen4Cmd(FChannel->ChannelType(), ZGCmd_ReadADC, 0, 0, 0, 0, 0, 1));
   unsigned char b[4] = {};
   // An inactive link reads nothing; the last reading stays.
-  if (gen->ReadBytesFromFTPort(b, 4) != 4) return;
-  uint32_t v = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+  if (FChannel->Link().ReadBytes(b, 4) != 4) return;
+  uint32_t v = GetBigEndian(b, 4);
   if (FType == ZGAFPms_ampl || FType == ZGAFPms_phase) v >>= 16;
   FADCValue = v;
 }
@@ -77,24 +76,22 @@ void TZuGen4Tuner::GetADCValue() {
 void TZuGen4Tuner::SetModeFreqTune() {
   TZuGen4* gen = FChannel->Generator();
   const TZuGen4ChNames ch = FChannel->ChannelType();
-  gen->WriteCmdFTPort(TZuGen4Cmd::With32(
+  FChannel->Link().WriteCmd(TZuGen4Cmd::With32(
       ch, ZGCmd_BaseValue, gen->Conv_FreqToCode(TZuGen4::Conv_Value(FChannel->Frequency(), 1000.0, 1.0))));
-  gen->WriteCmdFTPort(TZuGen4Cmd(ch, ZGCmd_TuneFreq, static_cast<uint8_t>(FScale)));
+  FChannel->Link().WriteCmd(TZuGen4Cmd(ch, ZGCmd_TuneFreq, static_cast<uint8_t>(FScale)));
 }
 
 void TZuGen4Tuner::SetModeAmplTune() {
-  TZuGen4* gen = FChannel->Generator();
   const TZuGen4ChNames ch = FChannel->ChannelType();
-  gen->WriteCmdFTPort(TZuGen4Cmd::With16(ch, ZGCmd_BaseValue, TZuGen4::AmplToRegister(FChannel->Amplitude())));
-  gen->WriteCmdFTPort(TZuGen4Cmd(ch, ZGCmd_TuneAmpl, static_cast<uint8_t>(FScale)));
+  FChannel->Link().WriteCmd(TZuGen4Cmd::With16(ch, ZGCmd_BaseValue, TZuGen4::AmplToRegister(FChannel->Amplitude())));
+  FChannel->Link().WriteCmd(TZuGen4Cmd(ch, ZGCmd_TuneAmpl, static_cast<uint8_t>(FScale)));
 }
 
 void TZuGen4Tuner::SetModePhaseTune() {
-  TZuGen4* gen = FChannel->Generator();
   const TZuGen4ChNames ch = FChannel->ChannelType();
-  gen->WriteCmdFTPort(
+  FChannel->Link().WriteCmd(
       TZuGen4Cmd::With16(ch, ZGCmd_BaseValue, static_cast<uint32_t>(TZuGen4::Conv_PhaseToCode(FChannel->Phase()))));
-  gen->WriteCmdFTPort(TZuGen4Cmd(ch, ZGCmd_TunePhase, static_cast<uint8_t>(FScale)));
+  FChannel->Link().WriteCmd(TZuGen4Cmd(ch, ZGCmd_TunePhase, static_cast<uint8_t>(FScale)));
 }
 
 }  // namespace Zu

@@ -1,0 +1,67 @@
+// The bottom layer: the enumerations every layer shares, rounding to the
+// nearest integer, and the byte helpers every frame and table is built with.
+// Depends on nothing of the library but the export macro.
+#pragma once
+
+#include <cstdint>
+
+#include "zugen4/ZuExport.h"
+
+namespace Zu {
+
+enum TZuGen4ChNames : uint8_t { ZGCN_A = 0, ZGCN_B = 1 };
+
+enum TZuGen4ModesCommon : uint8_t {
+  ZGMdC_off = 0,
+  ZGMdC_gen = 1,
+  ZGMdC_tuning = 2,
+  ZGMdC_IntModulation = 3,
+  ZGMdC_ExtModulation = 4,
+  ZGMdC_ExtModulationA12 = 5,
+  ZGMdC_ExtModulationAB1 = 6,
+  ZGMdC_LFM = 7,
+  ZGMdC_DDSMod = 8,
+};
+// How many modes there are; a stored value at or above it names none.
+inline constexpr unsigned ZGMdC_Count = 9;
+
+enum TZuGen4AFPModes : uint8_t { ZGAFPms_freq = 0, ZGAFPms_ampl = 1, ZGAFPms_phase = 2 };
+enum TMathFuncsTypes : uint8_t { ZMFT_sin = 0, ZMFT_triangle = 1, ZMFT_rect = 2 };
+enum TBytesPerReading : uint8_t { ZBPR_2bytes = 0, ZBPR_4bytes = 1 };
+enum TZuGen4DDSmodModes : uint8_t { ZGTMs_BxSK = 0, ZGTMs_QxSK = 1, ZGTMs_User = 2 };
+
+enum TZuGen4Parameters : uint8_t {
+  ZGPrm_Frequency = 2,
+  ZGPrm_Phase = 3,
+  ZGPrm_LFMTime = 11,
+  ZGPrm_DDSModTime = 24,
+};
+
+// Nearest integer, ties to even, worked out by hand so that a host which
+// changed the FPU rounding mode still gets the same codes.
+ZUGEN_API double RoundHalfEven(double value);
+
+// Rounds to the nearest integer, ties to even, and brings any double into
+// int64 range: NaN gives 0, values beyond the range the nearest bound.
+ZUGEN_API int64_t RoundToInt64(double value);
+
+// --- bytes ---
+// Registers and table words go to the instrument most significant byte first.
+
+// Byte n of a value, n = 0 the least significant. Negative values count in
+// two's complement, so the low byte of -1 is 0xFF.
+constexpr uint8_t ByteOf(uint64_t value, unsigned n) { return static_cast<uint8_t>(value >> (8 * n)); }
+
+// Writes the low `count` bytes of value at out, most significant first.
+constexpr void PutBigEndian(uint8_t* out, uint64_t value, unsigned count) {
+  for (unsigned i = 0; i < count; ++i) out[i] = ByteOf(value, count - 1 - i);
+}
+
+// Reads `count` bytes at in, most significant first.
+constexpr uint32_t GetBigEndian(const uint8_t* in, unsigned count) {
+  uint32_t v = 0;
+  for (unsigned i = 0; i < count; ++i) v = (v << 8) | in[i];
+  return v;
+}
+
+}  // namespace Zu

@@ -1,0 +1,76 @@
+// The command link: the road to the instrument through the USB bridge
+// driver. It holds the handle and the driver's last status, sends command
+// frames (each followed by the instrument's settle time), data blocks and the
+// one read the instrument answers. A failure is reported first (OnFailure),
+// then raised as Zu::Exception; opening and closing only report. The
+// generator owns one; engines reach the wire through it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "zugen4/Classes.h"
+#include "zugen4/Platform.h"
+#include "zugen4/ZuCommands.h"
+
+namespace Zu {
+
+class ZUGEN_API TZuGen4Link {
+ public:
+  // How long the instrument needs after each command.
+  static constexpr uint32_t CMD_WAIT_MS = 20;
+  static constexpr const char* MSG_CMD_WRITE_ERROR = "Ошибка при записи команды в FTPort";
+  static constexpr const char* MSG_DATA_WRITE_ERROR = "Ошибка при записи данных в FTPort";
+  static constexpr const char* MSG_DATA_READ_ERROR = "Ошибка при чтении данных из FTPort";
+
+  TZuGen4Link() = default;
+  TZuGen4Link(const TZuGen4Link&) = delete;
+  TZuGen4Link& operator=(const TZuGen4Link&) = delete;
+
+  // The driver and clock to use; change them only while the link is closed.
+  void SetPlatform(const TPlatform& platform);
+
+  // Opens the first device. On failure reports and returns false.
+  bool Open();
+  // Closes the handle. On failure reports and returns false; the link then
+  // stays open (the handle may still be good).
+  bool Close();
+  // Lets go of the handle without asking the driver (it no longer answers).
+  void Forget();
+  bool IsOpen() const { return FOpen; }
+  FT_HANDLE Handle() const { return FHandle; }
+  // The driver's last result, its low byte.
+  uint8_t Status() const { return FStatus; }
+
+  // Each returns false (nothing sent, no wait) while the link is closed, and
+  // reports, then throws Zu::Exception when the driver fails or moves fewer
+  // bytes than asked.
+  bool WriteCmd(const TZuGen4Cmd& frame);
+  bool WriteBytes(const unsigned char* buffer, unsigned int count);
+  // Returns the count read (0 while closed).
+  unsigned int ReadBytes(unsigned char* buffer, unsigned int count);
+
+  // The owner's events, looked up at each use, so the host may assign them
+  // at any time: onFailure is raised on every failure, before the exception
+  // (or the false result of Open/Close), and may throw, the link's own state
+  // being consistent by then. onWait, while assigned, is called repeatedly
+  // during the wait after a command instead of sleeping.
+  void BindEvents(TObject* sender, const TNotifyEvent* onFailure, const TNotifyEvent* onWait);
+
+ private:
+  void WaitForInstrument();
+  void Report() {
+    if (FOnFailure && *FOnFailure) (*FOnFailure)(FSender);
+  }
+
+  TObject* FSender = nullptr;
+  const TNotifyEvent* FOnFailure = nullptr;
+  const TNotifyEvent* FOnWait = nullptr;
+  std::shared_ptr<TFtDriver> FDriver;
+  std::shared_ptr<TClock> FClock;
+  FT_HANDLE FHandle = nullptr;
+  uint8_t FStatus = 0;
+  bool FOpen = false;
+};
+
+}  // namespace Zu
