@@ -1,7 +1,10 @@
 // The settings file: its exact bytes, the storage rule for 0x0A, the header
 // check, partial files, and a save/load round trip of every property.
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -247,6 +250,78 @@ TEST_F(Settings, LoadingUpdatesOnceAtTheEndOnlyWhenAutomaticUpdateIsOn) {
     EXPECT_EQ(updates, autoUpdate ? 1 : 0);
     EXPECT_EQ(Frames().empty(), !autoUpdate);
   }
+}
+
+// Whatever step of a save fails, the old file keeps every byte and no
+// temporary file stays behind; the failure is an EInOutError.
+TEST_F(Settings, ASaveFailingAtAnyStepLeavesTheOldFileAndNoTemporaryFile) {
+  const std::string target = Path("a.zg4");
+  gen->SaveToFile(target);
+  const Bytes old = Read(target);
+  ChangeEverything(*gen);
+  const TSaveStep steps[] = {TSaveStep::Create, TSaveStep::Permissions, TSaveStep::Write,
+                             TSaveStep::Sync,   TSaveStep::Close,       TSaveStep::Replace};
+  for (const TSaveStep failing : steps) {
+    SCOPED_TRACE(int(failing));
+    TZuGen4FileStream::SetSaveFaultHook([&](TSaveStep s) { return s == failing ? ENOSPC : 0; });
+    try {
+      gen->SaveToFile(target);
+      ADD_FAILURE() << "no exception";
+    } catch (const EInOutError& e) {
+      EXPECT_STREQ(e.what(), failing == TSaveStep::Create ? "Ошибка при открытии файла" : "Ошибка при записи файла");
+    }
+    TZuGen4FileStream::SetSaveFaultHook(nullptr);
+    EXPECT_EQ(Read(target), old);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+  }
+  gen->SaveToFile(target);
+  EXPECT_NE(Read(target), old);
+}
+
+// A save replaces the file a link points at, with that file's permissions,
+// and the link stays; UTF-8 names reach the same file on POSIX.
+TEST_F(Settings, ASaveKeepsTheLinkAndThePermissions) {
+  namespace fs = std::filesystem;
+  const fs::path target = dir / "настройки.zg4";
+  gen->SaveToFileUtf8(target.string());
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink(target.filename(), dir / "link.zg4");
+  ChangeEverything(*gen);
+  gen->SaveToFile(Path("link.zg4"));
+  EXPECT_TRUE(fs::is_symlink(dir / "link.zg4"));
+  EXPECT_EQ(fs::status(target).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  const Bytes saved = Read(target.string());
+  Make(true);
+  gen->LoadFromFileUtf8(target.string());
+  EXPECT_EQ(SavedBytes(*gen), saved);
+}
+
+// Killed in the middle of saves, a process leaves the old or the new file,
+// never a mixture or a cut one.
+TEST_F(Settings, AKilledSaverLeavesTheOldOrTheNewFileWhole) {
+  const std::string target = Path("a.zg4");
+  auto other = std::make_unique<TZuGen4>();
+  ChangeEverything(*other);
+  const Bytes one = SavedBytes(*gen), two = SavedBytes(*other);
+  gen->SaveToFile(target);
+  int seenTwo = 0;
+  for (int round = 0; round < 40; ++round) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (;;) {
+        other->SaveToFile(target);
+        gen->SaveToFile(target);
+      }
+    }
+    ::usleep(static_cast<useconds_t>(200 + 97 * round % 3000));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    const Bytes found = Read(target);
+    ASSERT_TRUE(found == one || found == two) << "round " << round << ": " << found.size() << " bytes";
+    seenTwo += found == two;
+  }
+  EXPECT_GT(seenTwo, 0);  // the saves did run before the kills
 }
 
 }  // namespace

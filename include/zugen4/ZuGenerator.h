@@ -111,12 +111,19 @@ class ZUGEN_API TZuGen4 : public TComponent {
   double Conv_CodeToFreq(const double code) const;
 
   // --- settings file ---
-  // Writes the whole setup. EInOutError when the file cannot be opened, or
-  // when the file could not be written completely.
+  // Writes the whole setup. The new file replaces the old one only once it
+  // is complete on the disk: EInOutError when the file cannot be created, or
+  // could not be written completely, and the old file is then unchanged. A
+  // symbolic link keeps pointing at the file, which keeps its permissions.
   void SaveToFile(const std::string& FileName);
   // Reads it back. EInOutError when the file cannot be opened; a wrong
   // signature or version raises OnErrorFile and changes nothing.
   void LoadFromFile(const std::string& FileName);
+  // The same with a UTF-8 file name. On Windows the two above take the ANSI
+  // code page, as the system's narrow file functions do; elsewhere all four
+  // take the name's bytes as they are.
+  void SaveToFileUtf8(const std::string& FileName);
+  void LoadFromFileUtf8(const std::string& FileName);
   // Reads the header from the open stream: true when it is wrong.
   bool CheckIOMetrics();
   TZuGen4FileStream& WriteDataToFile(TZuGen4FileStream& stream);
@@ -134,6 +141,8 @@ class ZUGEN_API TZuGen4 : public TComponent {
   TOverModulationEvent OnOverModulation;
 
  private:
+  void SaveTo(const std::string& FileName, TFileNameEncoding encoding);
+  void LoadFrom(const std::string& FileName, TFileNameEncoding encoding);
   void Fire(const TNotifyEvent& event) {
     if (event) event(this);
   }

@@ -75,22 +75,27 @@ class TAutoUpdatePause {
 
 // --- generator ---
 
-void TZuGen4::SaveToFile(const std::string& FileName) {
-  if (!FStream.OpenForWriting(FileName)) throw EInOutError(MSG_FILE_OPEN_ERROR);
+void TZuGen4::SaveToFile(const std::string& FileName) { SaveTo(FileName, TFileNameEncoding::System); }
+void TZuGen4::SaveToFileUtf8(const std::string& FileName) { SaveTo(FileName, TFileNameEncoding::Utf8); }
+void TZuGen4::LoadFromFile(const std::string& FileName) { LoadFrom(FileName, TFileNameEncoding::System); }
+void TZuGen4::LoadFromFileUtf8(const std::string& FileName) { LoadFrom(FileName, TFileNameEncoding::Utf8); }
+
+void TZuGen4::SaveTo(const std::string& FileName, TFileNameEncoding encoding) {
+  if (!FStream.OpenForWriting(FileName, encoding)) throw EInOutError(MSG_FILE_OPEN_ERROR);
   try {
     FStream.WriteBytes(FIOMetrics, 4);
     FStream.WriteInt(FIOMetricsVer);
     WriteDataToFile(FStream);
   } catch (...) {
-    FStream.Close();
+    FStream.Discard();
     throw;
   }
-  // A file that did not reach the disk completely is a failed save.
+  // Only a new file that reached the disk whole takes the old one's place.
   if (!FStream.Close()) throw EInOutError(MSG_FILE_WRITE_ERROR);
 }
 
-void TZuGen4::LoadFromFile(const std::string& FileName) {
-  if (!FStream.OpenForReading(FileName)) throw EInOutError(MSG_FILE_OPEN_ERROR);
+void TZuGen4::LoadFrom(const std::string& FileName, TFileNameEncoding encoding) {
+  if (!FStream.OpenForReading(FileName, encoding)) throw EInOutError(MSG_FILE_OPEN_ERROR);
   try {
     if (CheckIOMetrics()) {
       Fire(OnErrorFile);
