@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# The library installs into a prefix, and host projects build against that
+# prefix alone (copied out of the tree, so nothing else is within reach), one
+# through find_package, one through pkg-config; both run on the simulator.
+set -euo pipefail
+root=$(pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix="$work/prefix"
+
+# Tests and benchmarks off: the install needs neither GoogleTest nor Benchmark.
+cmake -S . -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUGEN_WERROR=ON -DZUGEN_BUILD_TESTS=OFF \
+  -DZUGEN_BUILD_BENCH=OFF -DZUGEN_BUILD_EXAMPLES=OFF -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
+cmake --build "$work/build" -j2 >/dev/null
+cmake --install "$work/build" >/dev/null
+if find "$prefix" -iname '*ftd2xx*' | grep -q .; then
+  echo "install: the stand-in driver library was installed" >&2
+  exit 1
+fi
+libdir=$(ls -d "$prefix"/lib*/ | head -1)
+ls "$libdir"libzugen.so.* >/dev/null
+
+cp -r "$root/examples/consumer-cmake" "$root/examples/consumer-pkgconfig" "$work/"
+cmake -S "$work/consumer-cmake" -B "$work/consumer-cmake/build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/consumer-cmake/build" >/dev/null
+"$work/consumer-cmake/build/consumer" | tail -1
+
+PKG_CONFIG_PATH="${libdir}pkgconfig" make -s -C "$work/consumer-pkgconfig"
+"$work/consumer-pkgconfig/consumer"

@@ -1,0 +1,50 @@
+# What `cmake --install` puts under the prefix: the library with its headers,
+# the simulated instrument as a static library (so hosts can test themselves
+# without an instrument), the tool when it is built, a CMake package and
+# pkg-config files. The stand-in driver library stays out: installed beside
+# the real driver it would be found in its place.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(ZUGEN_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/ZuGen4 CACHE STRING
+    "Where the CMake package files go, relative to the prefix")
+
+target_include_directories(zugen PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+set_target_properties(zugen PROPERTIES EXPORT_NAME zugen)
+set_target_properties(zugen_sim PROPERTIES EXPORT_NAME sim)
+
+install(TARGETS zugen zugen_sim
+  EXPORT ZuGen4Targets
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zugen4 DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+        COMPONENT Development)
+
+if(TARGET zugen4)
+  # The tool finds the library beside it, wherever the prefix is.
+  file(RELATIVE_PATH zugen_tool_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+  set_target_properties(zugen4 PROPERTIES INSTALL_RPATH "$ORIGIN/${zugen_tool_to_lib}")
+  install(TARGETS zugen4 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+install(EXPORT ZuGen4Targets NAMESPACE ZuGen4:: DESTINATION ${ZUGEN_INSTALL_CMAKEDIR} COMPONENT Development)
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/ZuGen4Config.cmake.in
+  ${PROJECT_BINARY_DIR}/ZuGen4Config.cmake INSTALL_DESTINATION ${ZUGEN_INSTALL_CMAKEDIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/ZuGen4ConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/ZuGen4Config.cmake ${PROJECT_BINARY_DIR}/ZuGen4ConfigVersion.cmake
+        DESTINATION ${ZUGEN_INSTALL_CMAKEDIR} COMPONENT Development)
+
+# pkg-config: a relocatable prefix when the directories lie below it.
+foreach(dir LIBDIR INCLUDEDIR)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
+    set(ZUGEN_PC_${dir} "${CMAKE_INSTALL_${dir}}")
+  else()
+    set(ZUGEN_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+  endif()
+endforeach()
+foreach(pc zugen4 zugen4-sim)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/${pc}.pc.in ${PROJECT_BINARY_DIR}/${pc}.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
+endforeach()
