@@ -5,8 +5,10 @@
 #include <dlfcn.h>
 #include <gmock/gmock.h>
 
+#include <array>
 #include <functional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -230,6 +232,36 @@ TEST_F(FlatInterface, LinkFailureReportsThreeAndKeepsTheMessage) {
   // The switch to the external reference fails before the new values are stored.
   sim.Driver->FailWrite(1, {});
   EXPECT_EQ(ExtRef(3, {1, 10.0, 20}, ZUGEN_FAILED), Ref(1, 25.0, 16));
+  EXPECT_EQ(api.LastError(), kCmdWriteError);
+}
+
+// Hosts call from several threads: the calls take turns, so every update's
+// frames stay together on the wire; the last error belongs to each thread.
+TEST_F(FlatInterface, CallsFromFourThreadsNeverInterleaveTheirFrames) {
+  Activate();
+  ASSERT_EQ(api.SetChMode(0, Zu::ZGMdC_gen), Zu::ZGMdC_gen);
+  sim.Driver->ClearTrace();
+  constexpr int kThreads = 4, kCalls = 40;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([t] {
+      for (int i = 0; i < kCalls; ++i) {
+        api.SetFreq(0, 1000.5 + 100 * t + i);
+        double v = 0;
+        api.Ampl(2, 0, &v);
+      }
+    });
+  for (auto& th : threads) th.join();
+  const std::vector<Frame> frames = Frames();
+  ASSERT_EQ(frames.size(), kThreads * kCalls * kSineA.size());
+  for (size_t i = 0; i < frames.size(); ++i) ASSERT_EQ(frames[i][0], kSineA[i % kSineA.size()][0]) << "frame " << i;
+  EXPECT_TRUE(sim.Driver->Violations().empty());
+
+  sim.Driver->FailWrite(1, {});
+  EXPECT_EQ(api.Freq(1, 0, &std::array<double, 1>{3000.0}[0]), ZUGEN_FAILED);
+  std::string seenElsewhere = "?";
+  std::thread([&] { seenElsewhere = api.LastError(); }).join();
+  EXPECT_EQ(seenElsewhere, "");
   EXPECT_EQ(api.LastError(), kCmdWriteError);
 }
 

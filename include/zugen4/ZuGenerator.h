@@ -12,6 +12,9 @@
 
 namespace Zu {
 
+// Single-threaded by contract: a generator, its channels and engines are used
+// from one thread at a time, the one its timers were started on (the timers
+// call back there). The flat C interface serialises calls from many threads.
 class ZUGEN_API TZuGen4 : public TComponent {
  public:
   static constexpr double REFFREQ_DEF = 25.0;

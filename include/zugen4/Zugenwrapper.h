@@ -17,6 +17,10 @@
  * The Set shorthands set and return the value in force afterwards; without a
  * generator they return their argument. No C++ exception leaves any of these
  * functions.
+ *
+ * Threads: the functions may be called from any thread. They take turns on
+ * one lock (so one call's frames never mix with another's), and the timers of
+ * the generator run under that lock too; ZuGen_LastError is kept per thread.
  */
 #ifndef ZUGENWRAPPER_H
 #define ZUGENWRAPPER_H
@@ -50,9 +54,9 @@ ZUGEN_API unsigned char ZUGEN_CALL ZuGen_SetExtFrequency(unsigned char flags, un
 ZUGEN_API unsigned char ZUGEN_CALL ZuGen_ChMode(unsigned char flags, unsigned char channel, unsigned char* mode);
 ZUGEN_API unsigned char ZUGEN_CALL ZuGen_SetChMode(unsigned char channel, unsigned char mode);
 
-/* The UTF-8 message of the most recent failure that returned 3 (or made
- * ZuGenInit return 1); an empty string when there was none. The text stays
- * valid until the next call of this interface. */
+/* The UTF-8 message of the calling thread's most recent failure that
+ * returned 3 (or made ZuGenInit return 1); an empty string when there was
+ * none. The text stays valid until the thread's next call of this interface. */
 ZUGEN_API const char* ZUGEN_CALL ZuGen_LastError(void);
 
 #ifdef __cplusplus

@@ -1,19 +1,22 @@
-// The flat interface works on one global generator. Every entry point goes
-// through one barrier, so no C++ exception reaches a C, Python or Delphi host.
+// The flat interface works on one global generator. Every entry point runs
+// under the interface lock and through one barrier, so calls from several
+// threads take turns and no C++ exception reaches a C, Python or Delphi host.
 #include "zugen4/Zugenwrapper.h"
 
 #include <exception>
+#include <memory>
 #include <string>
 
+#include "flat/FlatGuard.h"
 #include "zugen4/Zugen4.hpp"
 
 namespace {
 
 using Zu::TZuGen4;
 using Zu::TZuGen4Channel;
+using Zu::Flat::Locked;
 
 TZuGen4* gInstance = nullptr;
-std::string gLastError;
 
 constexpr unsigned char kSet = 1;
 constexpr unsigned char kGet = 2;
@@ -21,15 +24,7 @@ constexpr unsigned char kGet = 2;
 // Runs f; a failure becomes ZUGEN_FAILED and its message is kept.
 template <typename F>
 unsigned char Barrier(F&& f) {
-  try {
-    f();
-    return ZUGEN_OK;
-  } catch (const std::exception& e) {
-    gLastError = e.what();
-  } catch (...) {
-    gLastError = "unknown failure";
-  }
-  return ZUGEN_FAILED;
+  return Zu::Flat::Barrier(ZUGEN_OK, ZUGEN_FAILED, std::forward<F>(f));
 }
 
 TZuGen4Channel* Channel(unsigned char channel) {
@@ -40,14 +35,16 @@ TZuGen4Channel* Channel(unsigned char channel) {
 // Shared shape of the three channel values: set through the setter, read back.
 template <typename Setter, typename Getter>
 unsigned char ChannelValue(unsigned char flags, unsigned char channel, double* value, Setter set, Getter get) {
-  if (!gInstance) return ZUGEN_NO_INSTANCE;
-  if (!(flags & (kSet | kGet))) return ZUGEN_OK;
-  if (!value) return ZUGEN_NULL_POINTER;
-  TZuGen4Channel* ch = Channel(channel);
-  unsigned char rc = ZUGEN_OK;
-  if (flags & kSet) rc = Barrier([&] { (ch->*set)(*value); });
-  if (flags & kGet) *value = (ch->*get)();
-  return rc;
+  return Locked([&]() -> unsigned char {
+    if (!gInstance) return ZUGEN_NO_INSTANCE;
+    if (!(flags & (kSet | kGet))) return ZUGEN_OK;
+    if (!value) return ZUGEN_NULL_POINTER;
+    TZuGen4Channel* ch = Channel(channel);
+    unsigned char rc = ZUGEN_OK;
+    if (flags & kSet) rc = Barrier([&] { (ch->*set)(*value); });
+    if (flags & kGet) *value = (ch->*get)();
+    return rc;
+  });
 }
 
 }  // namespace
@@ -55,20 +52,28 @@ unsigned char ChannelValue(unsigned char flags, unsigned char channel, double* v
 extern "C" {
 
 unsigned char ZUGEN_CALL ZuGenInit(void) {
-  if (!gInstance) {
-    const unsigned char rc = Barrier([] { gInstance = new TZuGen4(nullptr); });
-    if (rc != ZUGEN_OK || !gInstance) return ZUGEN_INIT_FAILED;
-  }
-  // A generator of the flat interface updates the instrument automatically.
-  gInstance->IncludeState(Zu::csLoading);
-  return ZUGEN_OK;
+  return Locked([&]() -> unsigned char {
+    if (!gInstance) {
+      const unsigned char rc = Barrier([] {
+        auto instance = std::make_unique<TZuGen4>(nullptr);
+        instance->SetPlatform(Zu::Flat::WithGuardedTimers(instance->Platform()));
+        gInstance = instance.release();
+      });
+      if (rc != ZUGEN_OK || !gInstance) return ZUGEN_INIT_FAILED;
+    }
+    // A generator of the flat interface updates the instrument automatically.
+    gInstance->IncludeState(Zu::csLoading);
+    return ZUGEN_OK;
+  });
 }
 
 unsigned char ZUGEN_CALL ZuGenRelease(void) {
-  TZuGen4* instance = gInstance;
-  gInstance = nullptr;
-  delete instance;  // never throws: it resets and closes the device if open
-  return ZUGEN_OK;
+  return Locked([&]() -> unsigned char {
+    TZuGen4* instance = gInstance;
+    gInstance = nullptr;
+    delete instance;  // never throws: it resets and closes the device if open
+    return ZUGEN_OK;
+  });
 }
 
 unsigned char ZUGEN_CALL ZuGen_Freq(unsigned char flags, unsigned char channel, double* value) {
@@ -99,13 +104,15 @@ double ZUGEN_CALL ZuGen_SetPhase(unsigned char channel, double value) {
 }
 
 unsigned char ZUGEN_CALL ZuGen_Activity(unsigned char flags, unsigned char* active) {
-  if (!gInstance) return ZUGEN_NO_INSTANCE;
-  if (!(flags & (kSet | kGet))) return ZUGEN_OK;
-  if (!active) return ZUGEN_NULL_POINTER;
-  unsigned char rc = ZUGEN_OK;
-  if (flags & kSet) rc = Barrier([&] { gInstance->SetActive(*active != 0); });
-  if (flags & kGet) *active = gInstance->GetActive() ? 1 : 0;
-  return rc;
+  return Locked([&]() -> unsigned char {
+    if (!gInstance) return ZUGEN_NO_INSTANCE;
+    if (!(flags & (kSet | kGet))) return ZUGEN_OK;
+    if (!active) return ZUGEN_NULL_POINTER;
+    unsigned char rc = ZUGEN_OK;
+    if (flags & kSet) rc = Barrier([&] { gInstance->SetActive(*active != 0); });
+    if (flags & kGet) *active = gInstance->GetActive() ? 1 : 0;
+    return rc;
+  });
 }
 
 unsigned char ZUGEN_CALL ZuGen_SetActivity(unsigned char active) {
@@ -115,34 +122,38 @@ unsigned char ZUGEN_CALL ZuGen_SetActivity(unsigned char active) {
 
 unsigned char ZUGEN_CALL ZuGen_SetExtFrequency(unsigned char flags, unsigned char* useExt, double* refFreq,
                                                int* freqScale) {
-  if (!gInstance) return ZUGEN_NO_INSTANCE;
-  if (!(flags & (kSet | kGet))) return ZUGEN_OK;
-  if (!useExt || !refFreq || !freqScale) return ZUGEN_NULL_POINTER;
-  unsigned char rc = ZUGEN_OK;
-  if (flags & kSet) {
-    rc = Barrier([&] {
-      gInstance->SetUseExtRefFreq(*useExt != 0);
-      gInstance->SetRefFreq(*refFreq);
-      gInstance->SetFreqScale(*freqScale);
-    });
-  }
-  if (flags & kGet) {
-    *useExt = gInstance->UseExtRefFreq() ? 1 : 0;
-    *refFreq = gInstance->RefFreq();
-    *freqScale = gInstance->FreqScale();
-  }
-  return rc;
+  return Locked([&]() -> unsigned char {
+    if (!gInstance) return ZUGEN_NO_INSTANCE;
+    if (!(flags & (kSet | kGet))) return ZUGEN_OK;
+    if (!useExt || !refFreq || !freqScale) return ZUGEN_NULL_POINTER;
+    unsigned char rc = ZUGEN_OK;
+    if (flags & kSet) {
+      rc = Barrier([&] {
+        gInstance->SetUseExtRefFreq(*useExt != 0);
+        gInstance->SetRefFreq(*refFreq);
+        gInstance->SetFreqScale(*freqScale);
+      });
+    }
+    if (flags & kGet) {
+      *useExt = gInstance->UseExtRefFreq() ? 1 : 0;
+      *refFreq = gInstance->RefFreq();
+      *freqScale = gInstance->FreqScale();
+    }
+    return rc;
+  });
 }
 
 unsigned char ZUGEN_CALL ZuGen_ChMode(unsigned char flags, unsigned char channel, unsigned char* mode) {
-  if (!gInstance) return ZUGEN_NO_INSTANCE;
-  if (!(flags & (kSet | kGet))) return ZUGEN_OK;
-  if (!mode) return ZUGEN_NULL_POINTER;
-  TZuGen4Channel* ch = Channel(channel);
-  unsigned char rc = ZUGEN_OK;
-  if (flags & kSet) rc = Barrier([&] { ch->SetMode(static_cast<Zu::TZuGen4ModesCommon>(*mode)); });
-  if (flags & kGet) *mode = ch->Mode();
-  return rc;
+  return Locked([&]() -> unsigned char {
+    if (!gInstance) return ZUGEN_NO_INSTANCE;
+    if (!(flags & (kSet | kGet))) return ZUGEN_OK;
+    if (!mode) return ZUGEN_NULL_POINTER;
+    TZuGen4Channel* ch = Channel(channel);
+    unsigned char rc = ZUGEN_OK;
+    if (flags & kSet) rc = Barrier([&] { ch->SetMode(static_cast<Zu::TZuGen4ModesCommon>(*mode)); });
+    if (flags & kGet) *mode = ch->Mode();
+    return rc;
+  });
 }
 
 unsigned char ZUGEN_CALL ZuGen_SetChMode(unsigned char channel, unsigned char mode) {
@@ -150,6 +161,8 @@ unsigned char ZUGEN_CALL ZuGen_SetChMode(unsigned char channel, unsigned char mo
   return mode;
 }
 
-const char* ZUGEN_CALL ZuGen_LastError(void) { return gLastError.c_str(); }
+const char* ZUGEN_CALL ZuGen_LastError(void) {
+  return Locked([] { return Zu::Flat::LastError().c_str(); });
+}
 
 }  // extern "C"
