@@ -13,6 +13,10 @@
 
 namespace Zu {
 
+// A class's published properties (see ZuRegistry.h); each class that has
+// some declares `static const TPropTable& Published();`.
+class TPropTable;
+
 class ZUGEN_API TObject {
  public:
   TObject() = default;

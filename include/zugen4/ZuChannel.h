@@ -31,6 +31,9 @@ class ZUGEN_API TZuGen4Channel : public TPersistent {
   TZuGen4Link& Link() const;
   TZuGen4Channel* GetOtherCh() const;
 
+  // The published properties, in settings record order (ZuRegistry.h).
+  static const TPropTable& Published();
+
   // --- published properties ---
   TZuGen4ModesCommon Mode() const { return FMode; }
   void SetMode(TZuGen4ModesCommon m);

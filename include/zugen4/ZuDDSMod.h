@@ -27,6 +27,9 @@ class ZUGEN_API TZuGen4DDSMod : public TPersistent {
   explicit TZuGen4DDSMod(TZuGen4Channel* owner);
   ~TZuGen4DDSMod() override;
 
+  // The published properties, in settings record order (ZuRegistry.h).
+  static const TPropTable& Published();
+
   TZuGen4Channel* Channel() const { return FChannel; }
 
   // --- published properties ---

@@ -11,6 +11,9 @@ class ZUGEN_API TZuGen4ExtModulation : public TPersistent {
   explicit TZuGen4ExtModulation(TZuGen4Channel* owner);
   ~TZuGen4ExtModulation() override;
 
+  // The published properties, in settings record order (ZuRegistry.h).
+  static const TPropTable& Published();
+
   TZuGen4Channel* Channel() const { return FChannel; }
   TZuGen4AFPModes Type() const { return FType; }
   void SetType(TZuGen4AFPModes t);

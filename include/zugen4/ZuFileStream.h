@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "zugen4/ZuExport.h"
 
@@ -45,6 +46,12 @@ class ZUGEN_API TZuGen4FileStream {
   void Discard() noexcept;
   bool IsOpen() const;
 
+  // The same record kept in memory instead of a file (a snapshot of the
+  // setup): writing collects the bytes a file would hold, reading takes them.
+  void OpenMemoryForWriting();
+  void OpenMemoryForReading(std::vector<uint8_t> bytes);
+  const std::vector<uint8_t>& MemoryBytes() const { return FMemory; }
+
   TZuGen4FileStream& WriteBytes(const void* data, size_t count);
   TZuGen4FileStream& WriteBool(bool v);
   TZuGen4FileStream& WriteByte(uint8_t v);
@@ -70,8 +77,13 @@ class ZUGEN_API TZuGen4FileStream {
  private:
   struct TSave;
   int GetLogicalByte();
+  int GetByte();
+  void UngetByte(int c);
 
   std::FILE* FFile = nullptr;
+  bool FInMemory = false;
+  std::vector<uint8_t> FMemory;
+  size_t FMemoryPos = 0;
   std::unique_ptr<TSave> FSave;
   bool FWriteFailed = false;
   bool FEnded = false;

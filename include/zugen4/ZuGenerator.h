@@ -45,6 +45,9 @@ class ZUGEN_API TZuGen4 : public TComponent {
   // updating the instrument automatically.
   void Loaded() override;
 
+  // The published properties, in settings record order (ZuRegistry.h).
+  static const TPropTable& Published();
+
   // Platform of this generator (driver, clock, timers); defaults to the
   // process-wide one. Change it only while the generator is inactive.
   void SetPlatform(TPlatform platform);

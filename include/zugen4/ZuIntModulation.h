@@ -24,6 +24,9 @@ class ZUGEN_API TZuGen4IntModulation : public TPersistent {
   explicit TZuGen4IntModulation(TZuGen4Channel* owner);
   ~TZuGen4IntModulation() override;
 
+  // The published properties, in settings record order (ZuRegistry.h).
+  static const TPropTable& Published();
+
   TZuGen4Channel* Channel() const { return FChannel; }
   // The table object; it holds the last table computed.
   const TMathFunction* MathFunction() const { return FMathFunction.get(); }

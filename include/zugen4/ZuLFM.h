@@ -17,6 +17,9 @@ class ZUGEN_API TZuGen4LFM : public TPersistent {
   explicit TZuGen4LFM(TZuGen4Channel* owner);
   ~TZuGen4LFM() override;
 
+  // The published properties, in settings record order (ZuRegistry.h).
+  static const TPropTable& Published();
+
   TZuGen4Channel* Channel() const { return FChannel; }
 
   // --- published properties ---

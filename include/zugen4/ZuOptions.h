@@ -10,6 +10,9 @@ class ZUGEN_API TZuGen4Options : public TPersistent {
   explicit TZuGen4Options(TZuGen4* owner);
   ~TZuGen4Options() override;
 
+  // The published properties, in settings record order (ZuRegistry.h).
+  static const TPropTable& Published();
+
   bool EnableDuplexIntMod() const { return FEnableDuplexIntMod; }
   // Restarts a running internal-modulation pair in the new form.
   void SetEnableDuplexIntMod(bool v);

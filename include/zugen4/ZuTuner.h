@@ -16,6 +16,9 @@ class ZUGEN_API TZuGen4Tuner : public TPersistent {
   explicit TZuGen4Tuner(TZuGen4Channel* owner);
   ~TZuGen4Tuner() override;
 
+  // The published properties, in settings record order (ZuRegistry.h).
+  static const TPropTable& Published();
+
   TZuGen4Channel* Channel() const { return FChannel; }
   TZuGen4AFPModes Type() const { return FType; }
   void SetType(TZuGen4AFPModes t);

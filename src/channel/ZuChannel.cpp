@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "modulation/EnumNames.h"
+#include "platform/PropTable.h"
 #include "zugen4/Zugen4.hpp"
 
 namespace Zu {
@@ -280,5 +282,31 @@ void TZuGen4Channel::SetModeDDSMod() {
 }
 
 void TZuGen4Channel::SetModeOff() { SetOpened(false); }
+
+// --- published properties ---
+
+const TPropTable& TZuGen4Channel::Published() {
+  using C = TZuGen4Channel;
+  static const TPropTable table({
+      Prop<&C::Mode, &C::SetMode>("Mode", "what the channel does; may switch the other channel off")
+          .Names(ModeNames())
+          .RangeNote("ZGMdC_ExtModulationA12 on channel A only"),
+      Prop<&C::Frequency, &C::Set_sinFrequency>("Frequency", "output frequency")
+          .Unit("kHz")
+          .Range(FREQUENCY_BOT, FREQUENCY_TOP),
+      Prop<&C::Amplitude, &C::Set_sinAmplitude>("Amplitude", "output amplitude, percent of full scale")
+          .Unit("%")
+          .Range(AMPL_BOT, AMPL_TOP)
+          .ExcludeMin(),
+      Prop<&C::Phase, &C::SetPhase>("Phase", "output phase").Unit("deg").Range(PHASE_BOT, PHASE_TOP).ExcludeMax(),
+      Child<&C::Tuner, TZuGen4Tuner>("Tuner"),
+      Child<&C::IntModulation, TZuGen4IntModulation>("IntModulation"),
+      Child<&C::ExtModulation, TZuGen4ExtModulation>("ExtModulation"),
+      Child<&C::LFM, TZuGen4LFM>("LFM"),
+      Child<&C::DDSMod, TZuGen4DDSMod>("DDSMod"),
+      Prop<&C::ChannelType>("ChannelType", "which output this is").Names(ChannelNames()).NotStored(),
+  });
+  return table;
+}
 
 }  // namespace Zu

@@ -1,6 +1,8 @@
 // Construction, activation and the update cycle of the generator.
+#include <limits>
 #include <stdexcept>
 
+#include "platform/PropTable.h"
 #include "zugen4/Zugen4.hpp"
 
 namespace Zu {
@@ -179,5 +181,33 @@ void TZuGen4::SetModeLFM(TZuGen4Channel* first, TZuGen4Channel* second) {
 }
 
 bool TZuGen4::CompareIntModForDuplex() const { return FChA->IntModulation()->Type() == FChB->IntModulation()->Type(); }
+
+// --- published properties ---
+
+const TPropTable& TZuGen4::Published() {
+  using C = TZuGen4;
+  constexpr double kUnbounded = std::numeric_limits<double>::infinity();
+  static const TPropTable table({
+      Prop<&C::Active>("Active", "the link to the instrument is open (set by activation, not by path)").NotStored(),
+      Prop<&C::AutoUpdate, &C::SetAutoUpdate>("AutoUpdate", "every accepted change is sent to the instrument at once")
+          .NotStored(),
+      Prop<&C::UseExtRefFreq, &C::SetUseExtRefFreq>(
+          "UseExtRefFreq", "the reference clock comes from outside; switching it off restores 25 MHz and 16"),
+      Prop<&C::FreqScale, &C::SetFreqScale>("FreqScale", "reference multiplier of the external reference clock")
+          .Range(FREQSCALE_MIN, FREQSCALE_MAX)
+          .RangeNote("only while UseExtRefFreq is true"),
+      Prop<&C::RefFreq, &C::SetRefFreq>("RefFreq", "reference clock")
+          .Unit("MHz")
+          .Range(0.0, kUnbounded)
+          .ExcludeMin()
+          .RangeNote("only while UseExtRefFreq is true"),
+      Child<&C::ChA, TZuGen4Channel>("ChA"),
+      Child<&C::ChB, TZuGen4Channel>("ChB"),
+      Child<&C::Options, TZuGen4Options>("Options"),
+      Prop<&C::GenFreq>("GenFreq", "system clock, FreqScale times RefFreq").Unit("MHz").NotStored(),
+      Prop<&C::Status>("Status", "result of the last driver call (0 is success)").NotStored(),
+  });
+  return table;
+}
 
 }  // namespace Zu

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "modulation/EnumNames.h"
+#include "platform/PropTable.h"
 #include "zugen4/Zugen4.hpp"
 
 namespace Zu {
@@ -294,6 +296,53 @@ void TZuGen4DDSMod::OutputUserReading() {
   const auto count = static_cast<uint32_t>(size);
   Send(ZGCmd_DDSModData, ByteOf(count, 1), ByteOf(count, 0));
   FChannel->Link().WriteBytes(readings, count);
+}
+
+// --- published properties ---
+
+const TPropTable& TZuGen4DDSMod::Published() {
+  using C = TZuGen4DDSMod;
+  constexpr double kFreqBot = TZuGen4Channel::FREQUENCY_BOT;
+  constexpr double kFreqTop = TZuGen4Channel::FREQUENCY_TOP;
+  constexpr double kPhaseBot = TZuGen4Channel::PHASE_BOT;
+  constexpr double kPhaseTop = TZuGen4Channel::PHASE_TOP;
+  static const TPropTable table({
+      Prop<&C::F1, &C::SetF1>("F1", "frequency of keying state 1").Unit("kHz").Range(kFreqBot, kFreqTop),
+      Prop<&C::F2, &C::SetF2>("F2", "frequency of keying state 2").Unit("kHz").Range(kFreqBot, kFreqTop),
+      Prop<&C::F3, &C::SetF3>("F3", "frequency of keying state 3").Unit("kHz").Range(kFreqBot, kFreqTop),
+      Prop<&C::F4, &C::SetF4>("F4", "frequency of keying state 4").Unit("kHz").Range(kFreqBot, kFreqTop),
+      Prop<&C::dF, &C::Set_dF>("dF", "frequency deviation of the user mode").Unit("Hz").Range(0.0, FREQ_DEVIAT_MAX),
+      Prop<&C::Fm, &C::SetFm>("Fm", "modulation frequency of the user mode")
+          .Unit("Hz")
+          .Range(FREQ_MOD_BOT, FREQ_MOD_TOP),
+      Prop<&C::Ph1, &C::SetPh1>("Ph1", "phase of keying state 1").Unit("deg").Range(kPhaseBot, kPhaseTop).ExcludeMax(),
+      Prop<&C::Ph2, &C::SetPh2>("Ph2", "phase of keying state 2").Unit("deg").Range(kPhaseBot, kPhaseTop).ExcludeMax(),
+      Prop<&C::Ph3, &C::SetPh3>("Ph3", "phase of keying state 3").Unit("deg").Range(kPhaseBot, kPhaseTop).ExcludeMax(),
+      Prop<&C::Ph4, &C::SetPh4>("Ph4", "phase of keying state 4").Unit("deg").Range(kPhaseBot, kPhaseTop).ExcludeMax(),
+      Prop<&C::dPh, &C::Set_dPh>("dPh", "phase deviation of the user mode").Unit("deg").Range(0.0, PHASE_DEVIAT_MAX),
+      Prop<&C::T1, &C::SetT1>("T1", "how long keying state 1 is held (counted in steps of 20)")
+          .Range(TIME_BOT, TIME_TOP),
+      Prop<&C::T2, &C::SetT2>("T2", "how long keying state 2 is held (counted in steps of 20)")
+          .Range(TIME_BOT, TIME_TOP),
+      Prop<&C::T3, &C::SetT3>("T3", "how long keying state 3 is held (counted in steps of 20)")
+          .Range(TIME_BOT, TIME_TOP),
+      Prop<&C::T4, &C::SetT4>("T4", "how long keying state 4 is held (counted in steps of 20)")
+          .Range(TIME_BOT, TIME_TOP),
+      Prop<&C::Mode, &C::SetMode>("Mode", "keying mode").Names(DDSModModeNames()),
+      Prop<&C::Type, &C::SetType>("Type", "keyed quantity")
+          .Names(AFPModeNames())
+          .RangeNote("ZGAFPms_freq or ZGAFPms_phase: amplitude cannot be keyed"),
+      Prop<&C::UseExtTimes, &C::SetUseExtTimes>("UseExtTimes",
+                                                "binary/quadrature keying: the instrument's external times end the "
+                                                "sequence"),
+      Prop<&C::ContBidiRamp, &C::SetContBidiRamp>("ContBidiRamp",
+                                                  "user mode: a half-period sine table played forwards and backwards"),
+      Prop<&C::ReadingsCntMin, &C::SetReadingsCntMin>("ReadingsCntMin", "fewest readings the user table may have")
+          .Range(kReadingsCntBot, kReadingsCntTop),
+      Prop<&C::CC, &C::SetCC>("CC", "shape parameter of the user table's waveform").Range(0.0, 1.0),
+      Prop<&C::MathFuncType, &C::SetMathFuncType>("MathFuncType", "waveform of the user table").Names(MathFuncNames()),
+  });
+  return table;
 }
 
 }  // namespace Zu

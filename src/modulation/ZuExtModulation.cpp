@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "modulation/EnumNames.h"
+#include "platform/PropTable.h"
 #include "zugen4/Zugen4.hpp"
 
 namespace Zu {
@@ -79,6 +81,17 @@ void TZuGen4ExtModulation::StartDuplexModulation(TZuGen4ChannelA* a) {
   const TZuGen4ExtModulation& ma = *a->ExtModulation();
   a->Link().WriteCmd(
       TZuGen4Cmd(a->ChannelType(), ZGCmd_ExtModDuplexStart, ByteOf(ma.Scale(), 0), ByteOf(ma.GetTypeAsInt(), 0)));
+}
+
+// --- published properties ---
+
+const TPropTable& TZuGen4ExtModulation::Published() {
+  using C = TZuGen4ExtModulation;
+  static const TPropTable table({
+      Prop<&C::Type, &C::SetType>("Type", "modulated quantity").Names(AFPModeNames()),
+      Prop<&C::Scale, &C::SetScale>("Scale", "modulation scale, sent as one byte (7 to 20 is the usual band)"),
+  });
+  return table;
 }
 
 }  // namespace Zu

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "modulation/EnumNames.h"
+#include "platform/PropTable.h"
 #include "zugen4/Zugen4.hpp"
 
 namespace Zu {
@@ -185,5 +187,25 @@ void TZuGen4IntModulation::StartDuplexModulation(bool) { StartModulationCmd(ZGCm
 
 // Duplex modulation has no stop command.
 void TZuGen4IntModulation::StopDuplexModulation() {}
+
+// --- published properties ---
+
+const TPropTable& TZuGen4IntModulation::Published() {
+  using C = TZuGen4IntModulation;
+  static const TPropTable table({
+      Prop<&C::Type, &C::SetType>("Type", "modulated quantity").Names(AFPModeNames()),
+      Prop<&C::Fm, &C::SetFm>("Fm", "modulation frequency").Unit("Hz").Range(FREQ_MOD_BOT, FREQ_MOD_TOP),
+      Prop<&C::dA, &C::SetdA>("dA", "amplitude deviation, percent of the channel's Amplitude")
+          .Unit("%")
+          .Range(0, DEVIAT_AMPL_MAX),
+      Prop<&C::dF, &C::SetdF>("dF", "frequency deviation").Unit("Hz").Range(0, DEVIAT_FREQ_MAX),
+      Prop<&C::dPh, &C::SetdPh>("dPh", "phase deviation").Unit("deg").Range(0, DEVIAT_PHASE_MAX),
+      Prop<&C::MathFuncType, &C::SetMathFuncType>("MathFuncType", "waveform of the modulation").Names(MathFuncNames()),
+      Prop<&C::CC, &C::SetCC>("CC", "shape parameter of the waveform (duty of the rectangle, peak of the triangle)")
+          .Range(0.0, 1.0),
+      Prop<&C::RdsCnt>("RdsCnt", "readings of the last table sent").NotStored(),
+  });
+  return table;
+}
 
 }  // namespace Zu

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/PropTable.h"
 #include "zugen4/Zugen4.hpp"
 
 namespace Zu {
@@ -128,6 +129,26 @@ void TZuGen4LFM::StartLFM(bool startSweep) {
   const uint32_t fall = Duration(FTdec0, FTdec1);
   FChannel->Link().WriteCmd(TZuGen4Cmd::With24(ch, ZGCmd_LFMFallTime, fall));
   FChannel->Link().WriteCmd(TZuGen4Cmd(ch, ZGCmd_LFMRun));
+}
+
+// --- published properties ---
+
+const TPropTable& TZuGen4LFM::Published() {
+  using C = TZuGen4LFM;
+  static const TPropTable table({
+      Prop<&C::FreqTop, &C::SetFreqTop>("FreqTop", "upper end of the sweep")
+          .Unit("kHz")
+          .Range(TZuGen4Channel::FREQUENCY_BOT, TZuGen4Channel::FREQUENCY_TOP)
+          .DynamicBounds([](const void* o, double& min, double&) {
+            min = static_cast<const TZuGen4LFM*>(o)->Channel()->Frequency();
+          })
+          .RangeNote("not below the channel's Frequency"),
+      Prop<&C::Tinc0, &C::SetTinc0>("Tinc0", "rising ramp time; sets the rising slope").Range(TIME_BOT, TIME_TOP),
+      Prop<&C::Tinc1, &C::SetTinc1>("Tinc1", "added to Tinc0 for the rising phase").Range(TIME_BOT, TIME_TOP),
+      Prop<&C::Tdec0, &C::SetTdec0>("Tdec0", "falling ramp time; sets the falling slope").Range(TIME_BOT, TIME_TOP),
+      Prop<&C::Tdec1, &C::SetTdec1>("Tdec1", "added to Tdec0 for the falling phase").Range(TIME_BOT, TIME_TOP),
+  });
+  return table;
 }
 
 }  // namespace Zu

@@ -1,5 +1,9 @@
 #include "zugen4/ZuTuner.h"
 
+#include <limits>
+
+#include "modulation/EnumNames.h"
+#include "platform/PropTable.h"
 #include "zugen4/Zugen4.hpp"
 
 namespace Zu {
@@ -92,6 +96,22 @@ void TZuGen4Tuner::SetModePhaseTune() {
   FChannel->Link().WriteCmd(
       TZuGen4Cmd::With16(ch, ZGCmd_BaseValue, static_cast<uint32_t>(TZuGen4::Conv_PhaseToCode(FChannel->Phase()))));
   FChannel->Link().WriteCmd(TZuGen4Cmd(ch, ZGCmd_TunePhase, static_cast<uint8_t>(FScale)));
+}
+
+// --- published properties ---
+
+const TPropTable& TZuGen4Tuner::Published() {
+  using C = TZuGen4Tuner;
+  static const TPropTable table({
+      Prop<&C::Type, &C::SetType>("Type", "quantity being tuned").Names(AFPModeNames()),
+      Prop<&C::Scale, &C::SetScale>("Scale", "tuning span exponent, sent as one byte (7 to 21 is the usual band)"),
+      Prop<&C::ADCTimerEnabled, &C::SetADCTimerEnabled>("ADCTimerEnabled", "poll the ADC while tuning"),
+      Prop<&C::ADCTimerInterval, &C::SetADCTimerInterval>("ADCTimerInterval", "polling period (0: no polling)")
+          .Unit("ms")
+          .Range(0.0, std::numeric_limits<double>::infinity()),
+      Prop<&C::ADCValue>("ADCValue", "last ADC reading").NotStored(),
+  });
+  return table;
 }
 
 }  // namespace Zu

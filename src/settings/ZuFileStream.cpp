@@ -295,7 +295,27 @@ TZuGen4FileStream::~TZuGen4FileStream() {
   Close();
 }
 
-bool TZuGen4FileStream::IsOpen() const { return FFile != nullptr || FSave != nullptr; }
+bool TZuGen4FileStream::IsOpen() const { return FFile != nullptr || FSave != nullptr || FInMemory; }
+
+void TZuGen4FileStream::OpenMemoryForWriting() {
+  Discard();
+  Close();
+  FWriteFailed = false;
+  FEnded = false;
+  FInMemory = true;
+  FMemory.clear();
+  FMemoryPos = 0;
+}
+
+void TZuGen4FileStream::OpenMemoryForReading(std::vector<uint8_t> bytes) {
+  Discard();
+  Close();
+  FWriteFailed = false;
+  FEnded = false;
+  FInMemory = true;
+  FMemory = std::move(bytes);
+  FMemoryPos = 0;
+}
 
 bool TZuGen4FileStream::OpenForWriting(const std::string& fileName, TFileNameEncoding encoding) {
   Discard();
@@ -331,6 +351,7 @@ bool TZuGen4FileStream::OpenForReading(const std::string& fileName, TFileNameEnc
 }
 
 bool TZuGen4FileStream::Close() {
+  FInMemory = false;
   if (FSave) {
     const std::unique_ptr<TSave> save = std::move(FSave);
     if (FWriteFailed) {
@@ -353,6 +374,14 @@ void TZuGen4FileStream::Discard() noexcept {
 }
 
 TZuGen4FileStream& TZuGen4FileStream::WriteBytes(const void* data, size_t count) {
+  if (FInMemory) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    for (size_t i = 0; i < count; ++i) {
+      if (bytes[i] == 0x0A) FMemory.push_back(0x0D);
+      FMemory.push_back(bytes[i]);
+    }
+    return *this;
+  }
   if (!FSave) {
     FWriteFailed = true;
     return *this;
@@ -383,18 +412,30 @@ TZuGen4FileStream& TZuGen4FileStream::WriteDouble(double v) {
   return WriteBytes(b, 8);
 }
 
+int TZuGen4FileStream::GetByte() {
+  if (FInMemory) return FMemoryPos < FMemory.size() ? FMemory[FMemoryPos++] : EOF;
+  return std::fgetc(FFile);
+}
+
+void TZuGen4FileStream::UngetByte(int c) {
+  if (FInMemory)
+    --FMemoryPos;
+  else
+    std::ungetc(c, FFile);
+}
+
 // One byte of the logical record: a 0x0D directly followed by 0x0A is dropped.
 int TZuGen4FileStream::GetLogicalByte() {
-  const int c = std::fgetc(FFile);
+  const int c = GetByte();
   if (c != 0x0D) return c;
-  const int next = std::fgetc(FFile);
+  const int next = GetByte();
   if (next == 0x0A) return 0x0A;
-  if (next != EOF) std::ungetc(next, FFile);
+  if (next != EOF) UngetByte(next);
   return c;
 }
 
 bool TZuGen4FileStream::ReadBytes(void* data, size_t count) {
-  if (!FFile || FEnded) return false;
+  if ((!FFile && !FInMemory) || FEnded) return false;
   // Read into a scratch buffer first: a value only partly present changes nothing.
   uint8_t scratch[16];
   if (count > sizeof scratch) return false;

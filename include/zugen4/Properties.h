@@ -1,0 +1,102 @@
+// What a published property is, independent of the class that has it: its
+// kind, unit, range and enumerators, how its values read as text, and the
+// errors of generic access. The generator's registry (ZuRegistry.h) builds on
+// this.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zugen4/Classes.h"
+#include "zugen4/ZuExport.h"
+
+namespace Zu {
+
+enum class TPropKind : uint8_t { Double, Int, Bool, Enum };
+
+// One enumerator: its value, its full name ("ZGMdC_IntModulation") and its
+// short name ("IntModulation").
+struct TPropEnumerator {
+  int Value;
+  std::string Name;
+  std::string ShortName;
+};
+
+// What a host needs to know of one property.
+struct TPropInfo {
+  std::string Path;  // "ChB.IntModulation.Fm"
+  TPropKind Kind = TPropKind::Double;
+  std::string Unit;  // "kHz", "Hz", "%", "deg", "ms", ... ("" when none)
+  bool HasRange = false;
+  double Min = 0.0;  // the range the setter enforces, in Unit
+  double Max = 0.0;
+  std::vector<TPropEnumerator> Enumerators;  // Enum only, in value order
+  bool Stored = true;                        // written to the settings file
+  bool ReadOnly = false;                     // no setter (e.g. Active is set by activation only)
+  std::string Description;                   // one line, for help texts and docstrings
+  // Ends of the range the setter leaves out (the phase takes 0 but not 360).
+  bool MinExcluded = false;
+  bool MaxExcluded = false;
+  // What else the setter asks, in words ("only while UseExtRefFreq is true").
+  std::string RangeNote;
+};
+
+// An unknown path.
+class ZUGEN_API EUnknownProperty : public Exception {
+ public:
+  explicit EUnknownProperty(const std::string& path, const std::string& hint = {});
+  ~EUnknownProperty() override;
+  const std::string& Path() const { return FPath; }
+
+ private:
+  std::string FPath;
+};
+
+// A text that is no value of the property's kind ("abc" for a frequency, an
+// unknown enumerator, "2" for a boolean), or a write to a read-only property.
+class ZUGEN_API EBadValue : public Exception {
+ public:
+  EBadValue(const std::string& path, const std::string& value, const std::string& why);
+  ~EBadValue() override;
+  const std::string& Path() const { return FPath; }
+  const std::string& Value() const { return FValue; }
+
+ private:
+  std::string FPath;
+  std::string FValue;
+};
+
+// The property's setter refused the value. what() reads
+// "ChA.Frequency: 250000 refused (range 400 to 200000 kHz)".
+class ZUGEN_API ERefusedValue : public Exception {
+ public:
+  ERefusedValue(const std::string& path, const std::string& value, const std::string& range);
+  ~ERefusedValue() override;
+  const std::string& Path() const { return FPath; }
+  const std::string& Value() const { return FValue; }
+  const std::string& Range() const { return FRange; }  // "400 to 200000 kHz"
+
+ private:
+  std::string FPath;
+  std::string FValue;
+  std::string FRange;
+};
+
+// The range as people read it: "400 to 200000 kHz", "0 to 360 deg, 360
+// excluded", followed by the range note; "" when there is neither.
+ZUGEN_API std::string RangeText(const TPropInfo& info);
+
+// Parses a text for a property without setting it: numbers in the property's
+// unit ("2000"), enumerators by full or short name, "true"/"false"/"1"/"0".
+// Returns the value as a double (the enumerator's value, 0/1 for a boolean);
+// EBadValue when the text is none of those.
+ZUGEN_API double ParsePropText(const TPropInfo& info, std::string_view text);
+
+// The value as text forms write it: doubles so that they read back exactly,
+// whole numbers without a point, enumerators by full name (a value that names
+// no enumerator as its number), booleans as "true"/"false".
+ZUGEN_API std::string FormatPropValue(const TPropInfo& info, double value);
+
+}  // namespace Zu

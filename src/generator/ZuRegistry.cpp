@@ -1,0 +1,208 @@
+// Generic access to the generator's published properties by dotted path.
+//
+// A write goes through the property's own setter. Whether it was taken is
+// judged by reading the property back: a setter refuses silently, cuts a value
+// to its range (FreqScale) or ignores it in some state (RefFreq with the
+// internal reference), and all of these read back something else.
+//
+// Putting back what a refused write changed: the setup is snapshot as the
+// settings record (in memory, through the same code that writes the file) and
+// read back from it. Reading the record stores fields directly, so no
+// setter's side effect (the mode rules forcing the other channel, the sweep's
+// top following the frequency) runs again; with csLoading lifted meanwhile no
+// update reaches the instrument either.
+#include "zugen4/ZuRegistry.h"
+
+#include "platform/PropTable.h"
+#include "zugen4/Zugen4.hpp"
+
+namespace Zu {
+
+namespace {
+
+struct TSetupSnapshot {
+  std::vector<uint8_t> Record;
+  bool AutoUpdate = true;
+};
+
+TSetupSnapshot TakeSnapshot(TZuGen4& gen) {
+  TZuGen4FileStream stream;
+  stream.OpenMemoryForWriting();
+  gen.WriteDataToFile(stream);
+  return {stream.MemoryBytes(), gen.AutoUpdate()};
+}
+
+// What the tuner's polling timer depends on among the stored fields.
+struct TTimerState {
+  bool Enabled;
+  int Interval;
+  TZuGen4ModesCommon Mode;
+  bool operator==(const TTimerState&) const = default;
+};
+
+TTimerState TimerState(const TZuGen4Channel& ch) {
+  return {ch.Tuner()->ADCTimerEnabled(), ch.Tuner()->ADCTimerInterval(), ch.Mode()};
+}
+
+// Runs fn with csLoading lifted: TryUpdateMode then sends nothing, whatever
+// the setters or the automatic update ask for.
+template <typename Fn>
+void WithoutUpdates(TZuGen4& gen, Fn fn) {
+  const bool loading = gen.ComponentState().Contains(csLoading);
+  gen.ExcludeState(csLoading);
+  try {
+    fn();
+  } catch (...) {
+    if (loading) gen.IncludeState(csLoading);
+    throw;
+  }
+  if (loading) gen.IncludeState(csLoading);
+}
+
+// Puts the setup back as the snapshot has it, sending nothing. Only called
+// while another exception is on its way out, so it throws nothing itself.
+void RestoreSnapshot(TZuGen4& gen, const TSetupSnapshot& snap) noexcept {
+  const TTimerState a = TimerState(*gen.ChA());
+  const TTimerState b = TimerState(*gen.ChB());
+  try {
+    WithoutUpdates(gen, [&] {
+      gen.SetAutoUpdate(snap.AutoUpdate);
+      TZuGen4FileStream stream;
+      stream.OpenMemoryForReading(snap.Record);
+      gen.ReadDataFromFile(stream);
+    });
+    // A polling timer the request started or stopped follows the restored
+    // fields again.
+    if (!(TimerState(*gen.ChA()) == a)) gen.ChA()->Tuner()->UpdateADCTimer();
+    if (!(TimerState(*gen.ChB()) == b)) gen.ChB()->Tuner()->UpdateADCTimer();
+  } catch (...) {
+    // Only a timer service that refuses a new timer can get here; the values
+    // are back, and the failure the caller is to see is the original one.
+  }
+}
+
+bool SameSetup(TZuGen4& gen, const TSetupSnapshot& snap) {
+  const TSetupSnapshot now = TakeSnapshot(gen);
+  return now.Record == snap.Record && now.AutoUpdate == snap.AutoUpdate;
+}
+
+TPropRef Resolve(const TZuGen4& gen, std::string_view path) { return ResolveProp(TZuGen4::Published(), &gen, path); }
+
+// The checks every write makes before it reaches a setter.
+TPropInfo CheckWritable(const TPropRef& ref, double value, const std::string& text) {
+  TPropInfo info = DescribeProp(ref);
+  if (info.ReadOnly) {
+    const std::string why =
+        info.Path == "Active" ? "read-only here; the link is opened and closed by activation" : "read-only";
+    throw EBadValue(info.Path, text, why);
+  }
+  CheckPropValue(info, value, text);
+  return info;
+}
+
+// The setter's verdict: the property reads back what was asked.
+bool ReadsBack(const TPropRef& ref, double value) { return ReadProp(ref) == value; }
+
+void SetChecked(TZuGen4& gen, std::string_view path, double value, const std::string* text) {
+  const TPropRef ref = Resolve(gen, path);
+  const std::string shown = text ? *text : FormatPropValue(DescribeProp(ref), value);
+  const TPropInfo info = CheckWritable(ref, value, shown);
+  const TSetupSnapshot before = TakeSnapshot(gen);
+  try {
+    ref.Desc->Set(ref.Object, value);
+  } catch (...) {
+    // A handler of the setter's event threw, or the update failed on the
+    // link. A value the setter did not take goes back; one it took stays
+    // (the link failure says what did not reach the instrument).
+    if (!ReadsBack(ref, value) && !SameSetup(gen, before)) RestoreSnapshot(gen, before);
+    throw;
+  }
+  if (ReadsBack(ref, value)) return;
+  if (!SameSetup(gen, before)) RestoreSnapshot(gen, before);
+  throw ERefusedValue(info.Path, shown, RangeText(DescribeProp(ref)));
+}
+
+}  // namespace
+
+std::vector<TPropInfo> ListProperties(const TZuGen4& gen) {
+  std::vector<TPropInfo> list;
+  ForEachProp(TZuGen4::Published(), &gen, [&](const TPropRef& ref) { list.push_back(DescribeProp(ref)); });
+  return list;
+}
+
+TPropInfo DescribeProperty(const TZuGen4& gen, std::string_view path) { return DescribeProp(Resolve(gen, path)); }
+
+double GetPropDouble(const TZuGen4& gen, std::string_view path) { return ReadProp(Resolve(gen, path)); }
+
+int64_t GetPropInt(const TZuGen4& gen, std::string_view path) { return RoundToInt64(GetPropDouble(gen, path)); }
+
+bool GetPropBool(const TZuGen4& gen, std::string_view path) { return GetPropDouble(gen, path) != 0.0; }
+
+std::string GetPropText(const TZuGen4& gen, std::string_view path) {
+  const TPropRef ref = Resolve(gen, path);
+  return FormatPropValue(DescribeProp(ref), ReadProp(ref));
+}
+
+void SetPropDouble(TZuGen4& gen, std::string_view path, double value) { SetChecked(gen, path, value, nullptr); }
+
+void SetPropInt(TZuGen4& gen, std::string_view path, int64_t value) {
+  // No property takes more than 32 bits; beyond 2^53 a double would not even
+  // hold the value asked for.
+  const std::string text = std::to_string(value);
+  constexpr int64_t kExact = int64_t{1} << 53;
+  if (value > kExact || value < -kExact) throw EBadValue(std::string(path), text, "too large for any property");
+  SetChecked(gen, path, static_cast<double>(value), &text);
+}
+
+void SetPropBool(TZuGen4& gen, std::string_view path, bool value) {
+  const std::string text = value ? "true" : "false";
+  SetChecked(gen, path, value ? 1.0 : 0.0, &text);
+}
+
+void SetPropText(TZuGen4& gen, std::string_view path, std::string_view text) {
+  const TPropRef ref = Resolve(gen, path);
+  const double value = ParsePropText(DescribeProp(ref), text);
+  const std::string shown(text);
+  SetChecked(gen, path, value, &shown);
+}
+
+void SetProps(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments, bool update) {
+  // Every path and text is checked before anything changes.
+  struct TStep {
+    TPropRef Ref;
+    double Value;
+    const std::string* Text;
+  };
+  std::vector<TStep> steps;
+  steps.reserve(assignments.size());
+  const TPropDesc* autoUpdate = TZuGen4::Published().Find("AutoUpdate");
+  bool finalAutoUpdate = gen.AutoUpdate();
+  for (const auto& [path, text] : assignments) {
+    TPropRef ref = Resolve(gen, path);
+    const double value = ParsePropText(DescribeProp(ref), text);
+    CheckWritable(ref, value, text);
+    // Automatic update is off for the whole call; asking for it is the last
+    // word on what it is afterwards.
+    if (ref.Desc == autoUpdate)
+      finalAutoUpdate = value != 0.0;
+    else
+      steps.push_back({std::move(ref), value, &text});
+  }
+
+  const TSetupSnapshot before = TakeSnapshot(gen);
+  try {
+    WithoutUpdates(gen, [&] { gen.SetAutoUpdate(false); });
+    for (const TStep& step : steps) {
+      step.Ref.Desc->Set(step.Ref.Object, step.Value);
+      if (!ReadsBack(step.Ref, step.Value))
+        throw ERefusedValue(step.Ref.Path, *step.Text, RangeText(DescribeProp(step.Ref)));
+    }
+  } catch (...) {
+    RestoreSnapshot(gen, before);
+    throw;
+  }
+  WithoutUpdates(gen, [&] { gen.SetAutoUpdate(finalAutoUpdate); });
+  if (update && gen.Active()) gen.UpdateMode();
+}
+
+}  // namespace Zu

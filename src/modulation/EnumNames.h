@@ -1,0 +1,59 @@
+// The enumerators of the library's enumerations as the property registry
+// names them (full and short names).
+#pragma once
+
+#include <vector>
+
+#include "platform/PropTable.h"
+#include "zugen4/ZuTypes.h"
+
+namespace Zu {
+
+inline const std::vector<TPropEnumerator>& ModeNames() {
+  static const std::vector<TPropEnumerator> names = EnumNames({
+      {ZGMdC_off, "ZGMdC_off"},
+      {ZGMdC_gen, "ZGMdC_gen"},
+      {ZGMdC_tuning, "ZGMdC_tuning"},
+      {ZGMdC_IntModulation, "ZGMdC_IntModulation"},
+      {ZGMdC_ExtModulation, "ZGMdC_ExtModulation"},
+      {ZGMdC_ExtModulationA12, "ZGMdC_ExtModulationA12"},
+      {ZGMdC_ExtModulationAB1, "ZGMdC_ExtModulationAB1"},
+      {ZGMdC_LFM, "ZGMdC_LFM"},
+      {ZGMdC_DDSMod, "ZGMdC_DDSMod"},
+  });
+  return names;
+}
+
+inline const std::vector<TPropEnumerator>& AFPModeNames() {
+  static const std::vector<TPropEnumerator> names = EnumNames({
+      {ZGAFPms_freq, "ZGAFPms_freq"},
+      {ZGAFPms_ampl, "ZGAFPms_ampl"},
+      {ZGAFPms_phase, "ZGAFPms_phase"},
+  });
+  return names;
+}
+
+inline const std::vector<TPropEnumerator>& MathFuncNames() {
+  static const std::vector<TPropEnumerator> names = EnumNames({
+      {ZMFT_sin, "ZMFT_sin"},
+      {ZMFT_triangle, "ZMFT_triangle"},
+      {ZMFT_rect, "ZMFT_rect"},
+  });
+  return names;
+}
+
+inline const std::vector<TPropEnumerator>& DDSModModeNames() {
+  static const std::vector<TPropEnumerator> names = EnumNames({
+      {ZGTMs_BxSK, "ZGTMs_BxSK"},
+      {ZGTMs_QxSK, "ZGTMs_QxSK"},
+      {ZGTMs_User, "ZGTMs_User"},
+  });
+  return names;
+}
+
+inline const std::vector<TPropEnumerator>& ChannelNames() {
+  static const std::vector<TPropEnumerator> names = EnumNames({{ZGCN_A, "ZGCN_A"}, {ZGCN_B, "ZGCN_B"}});
+  return names;
+}
+
+}  // namespace Zu
