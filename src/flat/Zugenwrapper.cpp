@@ -1,6 +1,7 @@
-// The flat interface works on one global generator. Every entry point runs
-// under the interface lock and through one barrier, so calls from several
-// threads take turns and no C++ exception reaches a C, Python or Delphi host.
+// The flat interface works on one default generator of the handle interface.
+// Every entry point runs under the interface lock and through one barrier, so
+// calls from several threads take turns and no C++ exception reaches a C,
+// Python or Delphi host.
 #include "zugen4/Zugenwrapper.h"
 
 #include <exception>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "flat/FlatGuard.h"
+#include "flat/Handles.h"
 #include "zugen4/Zugen4.hpp"
 
 namespace {
@@ -16,7 +18,9 @@ using Zu::TZuGen4;
 using Zu::TZuGen4Channel;
 using Zu::Flat::Locked;
 
-TZuGen4* gInstance = nullptr;
+// The default handle; its generator is what the thirteen functions drive.
+zg_gen* gDefault = nullptr;
+TZuGen4* Instance() { return gDefault ? gDefault->Gen.get() : nullptr; }
 
 constexpr unsigned char kSet = 1;
 constexpr unsigned char kGet = 2;
@@ -28,15 +32,15 @@ unsigned char Barrier(F&& f) {
 }
 
 TZuGen4Channel* Channel(unsigned char channel) {
-  if (channel == 0) return gInstance->ChA();
-  return gInstance->ChB();
+  if (channel == 0) return Instance()->ChA();
+  return Instance()->ChB();
 }
 
 // Shared shape of the three channel values: set through the setter, read back.
 template <typename Setter, typename Getter>
 unsigned char ChannelValue(unsigned char flags, unsigned char channel, double* value, Setter set, Getter get) {
   return Locked([&]() -> unsigned char {
-    if (!gInstance) return ZUGEN_NO_INSTANCE;
+    if (!Instance()) return ZUGEN_NO_INSTANCE;
     if (!(flags & (kSet | kGet))) return ZUGEN_OK;
     if (!value) return ZUGEN_NULL_POINTER;
     TZuGen4Channel* ch = Channel(channel);
@@ -53,25 +57,21 @@ extern "C" {
 
 unsigned char ZUGEN_CALL ZuGenInit(void) {
   return Locked([&]() -> unsigned char {
-    if (!gInstance) {
-      const unsigned char rc = Barrier([] {
-        auto instance = std::make_unique<TZuGen4>(nullptr);
-        instance->SetPlatform(Zu::Flat::WithGuardedTimers(instance->Platform()));
-        gInstance = instance.release();
-      });
-      if (rc != ZUGEN_OK || !gInstance) return ZUGEN_INIT_FAILED;
+    if (!gDefault) {
+      const unsigned char rc = Barrier([] { gDefault = Zu::Flat::CreateHandle(ZG_SYSTEM, 0, true).release(); });
+      if (rc != ZUGEN_OK || !gDefault) return ZUGEN_INIT_FAILED;
     }
     // A generator of the flat interface updates the instrument automatically.
-    gInstance->IncludeState(Zu::csLoading);
+    Instance()->IncludeState(Zu::csLoading);
     return ZUGEN_OK;
   });
 }
 
 unsigned char ZUGEN_CALL ZuGenRelease(void) {
   return Locked([&]() -> unsigned char {
-    TZuGen4* instance = gInstance;
-    gInstance = nullptr;
-    delete instance;  // never throws: it resets and closes the device if open
+    std::unique_ptr<zg_gen> instance(gDefault);
+    gDefault = nullptr;
+    Zu::Flat::DestroyHandle(std::move(instance));  // resets and closes the device if open
     return ZUGEN_OK;
   });
 }
@@ -105,12 +105,12 @@ double ZUGEN_CALL ZuGen_SetPhase(unsigned char channel, double value) {
 
 unsigned char ZUGEN_CALL ZuGen_Activity(unsigned char flags, unsigned char* active) {
   return Locked([&]() -> unsigned char {
-    if (!gInstance) return ZUGEN_NO_INSTANCE;
+    if (!Instance()) return ZUGEN_NO_INSTANCE;
     if (!(flags & (kSet | kGet))) return ZUGEN_OK;
     if (!active) return ZUGEN_NULL_POINTER;
     unsigned char rc = ZUGEN_OK;
-    if (flags & kSet) rc = Barrier([&] { gInstance->SetActive(*active != 0); });
-    if (flags & kGet) *active = gInstance->GetActive() ? 1 : 0;
+    if (flags & kSet) rc = Barrier([&] { Instance()->SetActive(*active != 0); });
+    if (flags & kGet) *active = Instance()->GetActive() ? 1 : 0;
     return rc;
   });
 }
@@ -123,21 +123,21 @@ unsigned char ZUGEN_CALL ZuGen_SetActivity(unsigned char active) {
 unsigned char ZUGEN_CALL ZuGen_SetExtFrequency(unsigned char flags, unsigned char* useExt, double* refFreq,
                                                int* freqScale) {
   return Locked([&]() -> unsigned char {
-    if (!gInstance) return ZUGEN_NO_INSTANCE;
+    if (!Instance()) return ZUGEN_NO_INSTANCE;
     if (!(flags & (kSet | kGet))) return ZUGEN_OK;
     if (!useExt || !refFreq || !freqScale) return ZUGEN_NULL_POINTER;
     unsigned char rc = ZUGEN_OK;
     if (flags & kSet) {
       rc = Barrier([&] {
-        gInstance->SetUseExtRefFreq(*useExt != 0);
-        gInstance->SetRefFreq(*refFreq);
-        gInstance->SetFreqScale(*freqScale);
+        Instance()->SetUseExtRefFreq(*useExt != 0);
+        Instance()->SetRefFreq(*refFreq);
+        Instance()->SetFreqScale(*freqScale);
       });
     }
     if (flags & kGet) {
-      *useExt = gInstance->UseExtRefFreq() ? 1 : 0;
-      *refFreq = gInstance->RefFreq();
-      *freqScale = gInstance->FreqScale();
+      *useExt = Instance()->UseExtRefFreq() ? 1 : 0;
+      *refFreq = Instance()->RefFreq();
+      *freqScale = Instance()->FreqScale();
     }
     return rc;
   });
@@ -145,7 +145,7 @@ unsigned char ZUGEN_CALL ZuGen_SetExtFrequency(unsigned char flags, unsigned cha
 
 unsigned char ZUGEN_CALL ZuGen_ChMode(unsigned char flags, unsigned char channel, unsigned char* mode) {
   return Locked([&]() -> unsigned char {
-    if (!gInstance) return ZUGEN_NO_INSTANCE;
+    if (!Instance()) return ZUGEN_NO_INSTANCE;
     if (!(flags & (kSet | kGet))) return ZUGEN_OK;
     if (!mode) return ZUGEN_NULL_POINTER;
     TZuGen4Channel* ch = Channel(channel);
