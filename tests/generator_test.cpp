@@ -97,6 +97,29 @@ TEST_F(Generator, FailuresAroundActivationStillReportTheState) {
   EXPECT_EQ(log, (Log{"error", "inactive", "error", "error", "active"}));
 }
 
+// Detaching closes without the reset, stops tuner polling and reports the
+// state; a refused close is reported and the handle let go all the same.
+TEST_F(Generator, DetachLeavesTheInstrumentRunning) {
+  for (bool refused : {false, true}) {
+    SCOPED_TRACE(refused);
+    gen->ChA()->Tuner()->SetADCTimerEnabled(true);
+    gen->ChA()->SetMode(ZGMdC_tuning);
+    Activate();
+    log.clear();
+    ASSERT_EQ(sim.Timers->Periods().size(), 1u);
+    if (refused) Driver().FailClose(FT_IO_ERROR);
+    gen->Detach();
+    gen->Detach();  // inactive: nothing
+    EXPECT_EQ(Seen(), (Log{"close"}));
+    EXPECT_EQ(log, refused ? (Log{"error", "inactive"}) : (Log{"inactive"}));
+    EXPECT_FALSE(gen->Active());
+    EXPECT_TRUE(sim.Timers->Periods().empty());
+    Driver().Replug(true);
+    Make(true);
+    Hook();
+  }
+}
+
 TEST_F(Generator, DestructionClosesAndNeverThrows) {
   for (bool dead : {false, true}) {
     Make(true);

@@ -1,6 +1,9 @@
 // The mode state machine of the two channels, the tuning entry, and the
 // switches that decide when a mode change runs an update cycle.
+#include <gmock/gmock.h>
+
 #include <array>
+#include <string>
 #include <tuple>
 #include <utility>
 
@@ -71,6 +74,16 @@ TEST_F(ModesTest, SettingAModeAppliesTheCompatibilityRulesToTheOtherChannel) {
         if (rule != '-') want.emplace_back(other, true);
         EXPECT_EQ(events, want);
         EXPECT_EQ(updates, 1);  // the forced change runs no cycle of its own
+        // The generator remembers what happened and names the rule when it acted.
+        const TZuGen4ModeChange& last = gen->LastModeChange();
+        using A = TZuGen4ModeAction;
+        EXPECT_EQ(std::tuple(last.Channel, last.Mode, last.Action, last.OtherMode),
+                  std::tuple(own->ChannelType(), M(row),
+                             rule == 'o'   ? A::ForceOff
+                             : rule == 'J' ? A::PullIn
+                                           : A::Keep,
+                             other->Mode()));
+        EXPECT_EQ(std::string(last.Rule).empty(), rule == '-');
       }
     }
   }
@@ -91,6 +104,10 @@ TEST_F(ModesTest, RefusedOrUnchangedModeDoesNothing) {
     ch->SetMode(to);
     EXPECT_EQ(std::pair(ch->Mode(), ch->GetOtherCh()->Mode()), std::pair(from, otherBefore));
     EXPECT_EQ(std::tuple(events.size(), updates, Frames().size()), std::tuple(0u, 0, 0u));
+    if (onB) {
+      EXPECT_EQ(gen->LastModeChange().Action, TZuGen4ModeAction::Refuse);
+      EXPECT_THAT(gen->LastModeChange().Rule, testing::HasSubstr("channel A only"));
+    }
   }
 }
 

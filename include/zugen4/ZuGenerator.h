@@ -8,6 +8,7 @@
 
 #include "zugen4/ZuFileStream.h"
 #include "zugen4/ZuLink.h"
+#include "zugen4/ZuModeRules.h"
 #include "zugen4/ZuTypes.h"
 
 namespace Zu {
@@ -69,6 +70,13 @@ class ZUGEN_API TZuGen4 : public TComponent {
   bool GetActive() const { return Active(); }
   bool Active() const { return FLink.IsOpen() && !FClosing; }
   void SetActive(bool value);
+  // Lets go of the instrument without the reset that SetActive(false) sends:
+  // the instrument keeps running what it was given, and another program (or
+  // this generator, activated again) can take over. Tuner polling stops, the
+  // link closes, Active becomes false and OnChangeActiveState fires. A close
+  // the driver refuses is reported through OnFTError; the handle is let go
+  // all the same. Does nothing while inactive.
+  void Detach();
   FT_STATUS Status() const { return FLink.Status(); }
   TZuGen4ChannelA* ChA() const { return FChA.get(); }
   TZuGen4ChannelB* ChB() const { return FChB.get(); }
@@ -96,6 +104,10 @@ class ZUGEN_API TZuGen4 : public TComponent {
   void SetModeExtModulation(TZuGen4Channel* first, TZuGen4Channel* second);
   void SetModeLFM(TZuGen4Channel* first, TZuGen4Channel* second);
   bool CompareIntModForDuplex() const;
+
+  // The last mode set through a channel's SetMode, refused ones included:
+  // what it did to the other channel and, in words, the rule that decided.
+  const TZuGen4ModeChange& LastModeChange() const { return FLastModeChange; }
 
   // --- reference clock ---
   void CalcGenFreq();
@@ -162,6 +174,8 @@ class ZUGEN_API TZuGen4 : public TComponent {
     }
   }
 
+  friend class TZuGen4Channel;  // records the mode changes
+  TZuGen4ModeChange FLastModeChange;
   TPlatform FPlatform;
   TZuGen4Link FLink;
   // Set while deactivating: the tuners see the generator inactive while the

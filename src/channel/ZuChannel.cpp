@@ -6,6 +6,7 @@
 
 #include "modulation/EnumNames.h"
 #include "platform/PropTable.h"
+#include "zugen4/ZuModeRules.h"
 #include "zugen4/Zugen4.hpp"
 
 namespace Zu {
@@ -154,7 +155,8 @@ void TZuGen4Channel::NotifyOverModulation(TZuGen4AFPModes engineType) {
 // --- mode state machine ---
 
 bool TZuGen4Channel::CheckEnableNewMode(TZuGen4ModesCommon m) const {
-  return !(FChannelType == ZGCN_B && m == ZGMdC_ExtModulationA12);
+  const TZuGen4ModeRule* rule = FindModeRule(m);
+  return !(rule && rule->ChannelAOnly && FChannelType != ZGCN_A);
 }
 
 void TZuGen4Channel::RaiseModeChange(TZuGen4Channel* ch, bool val) {
@@ -163,6 +165,10 @@ void TZuGen4Channel::RaiseModeChange(TZuGen4Channel* ch, bool val) {
 
 void TZuGen4Channel::SetMode(TZuGen4ModesCommon m) {
   if (m == FMode) return;
+  // Recorded first, so that the handlers of the events below can tell which
+  // rule applied.
+  const TZuGen4Channel* other = GetOtherCh();
+  FGenerator->FLastModeChange = ApplyModeRules(FChannelType, m, other ? other->FMode : ZGMdC_off);
   if (!CheckEnableNewMode(m)) return;
   FMode = m;
   RaiseModeChange(this, false);
@@ -170,40 +176,12 @@ void TZuGen4Channel::SetMode(TZuGen4ModesCommon m) {
   UpdateMode();
 }
 
-namespace {
-// Which modes of the other channel a newly set mode forces off ('x'), by
-// row = own mode, column = other mode, in the order off, gen, tuning, IntMod,
-// Ext, ExtA12, ExtAB1, LFM, DDSMod. The AB1 row pulls the other channel in
-// instead and is handled apart.
-constexpr const char* kForcesOff[9] = {
-    "......x..",  // off
-    "......x..",  // gen
-    "..xxxxxx.",  // tuning
-    "..x.xxxxx",  // IntModulation
-    "..xx.xxx.",  // ExtModulation
-    "..xxx.xx.",  // ExtModulationA12
-    ".........",  // ExtModulationAB1
-    "..xxxxx..",  // LFM
-    "...x..x..",  // DDSMod
-};
-constexpr unsigned kModeCount = 9;
-}  // namespace
-
 void TZuGen4Channel::CheckModesCompat() {
   TZuGen4Channel* other = GetOtherCh();
   if (!other) return;
-  const unsigned own = FMode;
-  if (own == ZGMdC_ExtModulationAB1) {
-    other->FMode = ZGMdC_ExtModulationAB1;
-    RaiseModeChange(other, true);
-    return;
-  }
-  if (own >= kModeCount) return;
-  const unsigned theirs = other->FMode;
-  // The sweep excludes every mode it does not know, undefined values included.
-  const bool off = theirs < kModeCount ? kForcesOff[own][theirs] == 'x' : own == ZGMdC_LFM;
-  if (!off) return;
-  other->FMode = ZGMdC_off;
+  const TZuGen4ModeChange change = ApplyModeRules(FChannelType, FMode, other->FMode);
+  if (change.Action != TZuGen4ModeAction::ForceOff && change.Action != TZuGen4ModeAction::PullIn) return;
+  other->FMode = change.OtherMode;
   RaiseModeChange(other, true);
 }
 

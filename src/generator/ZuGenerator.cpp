@@ -78,6 +78,24 @@ void TZuGen4::Deactivate() {
   Fire(OnChangeActiveState);
 }
 
+void TZuGen4::Detach() {
+  if (!Active()) return;
+  FClosing = true;
+  UpdateDependentTimers();  // only stops the tuners' polling
+  FClosing = false;
+  bool closed = false;
+  try {
+    closed = FLink.Close();
+  } catch (...) {
+    // A host's OnFTError handler threw; the handle goes anyway.
+    FLink.Forget();
+    FireKeepingFailure(OnChangeActiveState);
+    throw;
+  }
+  if (!closed) FLink.Forget();
+  Fire(OnChangeActiveState);
+}
+
 void TZuGen4::SetAutoUpdate(bool value) {
   if (value == FAutoUpdate) return;
   FAutoUpdate = value;
