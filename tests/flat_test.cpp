@@ -135,6 +135,7 @@ TEST_F(FlatInterface, OneInstanceFromInitToReleaseOpenedByActivity) {
   EXPECT_FALSE(sim.Driver->IsOpen());
   sim.Driver->FailOpen(Zu::FT_DEVICE_NOT_FOUND);
   EXPECT_EQ(api.SetActivity(1), 0);  // a refused open is no failure of the call
+  EXPECT_THAT(api.LastError(), testing::HasSubstr("failed: the driver answered FT_DEVICE_NOT_FOUND (2)"));
 
   EXPECT_EQ(api.SetActivity(1), 1);
   EXPECT_EQ(api.SetFreq(0, 2000.0), 2000.0);

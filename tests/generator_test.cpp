@@ -2,6 +2,7 @@
 // link), the automatic-update gate and the steps of the update cycle.
 #include <gmock/gmock.h>
 
+#include <functional>
 #include <string>
 
 #include "SimFixture.h"
@@ -177,6 +178,55 @@ TEST_F(Generator, WithoutLoadingStateOnlyAnExplicitUpdateSends) {
   EXPECT_EQ(Frames(), expected);
   EXPECT_EQ(log, (Log{"active", "update after 11"}));
   EXPECT_TRUE(Driver().Violations().empty());
+}
+
+// What failed, in words: a missing driver library, a driver that finds no
+// instrument, and an instrument unplugged in the middle of a session. Status
+// and the exception keep the driver's code and the system's own text.
+TEST_F(Generator, LinkFailuresAreAccountedForInWords) {
+  using testing::HasSubstr;
+  const std::string notFound =
+      "opening the instrument (USB device 0) failed: the driver answered FT_DEVICE_NOT_FOUND (2)";
+  const struct {
+    const char* name;
+    std::function<void()> act;
+    FT_STATUS status;
+    std::vector<std::string> account;
+  } cases[] = {
+      {"no driver library",
+       [&] {
+         gen->SetPlatform({nullptr, sim.Clock, sim.Timers});  // the system's driver
+         gen->SetActive(true);
+       },
+       FT_DEVICE_NOT_FOUND,
+       {notFound, "; the driver library could not be loaded: ", "libftd2xx.so"}},
+      {"no instrument",
+       [&] {
+         Driver().FailOpen(FT_DEVICE_NOT_FOUND);
+         gen->SetActive(true);
+       },
+       FT_DEVICE_NOT_FOUND,
+       {notFound, "; the driver is loaded but finds no instrument"}},
+      {"unplugged",
+       [&] {
+         Activate();
+         Driver().Unplug();
+         EXPECT_THAT([&] { gen->ChA()->Set_sinFrequency(2000.0); },
+                     testing::ThrowsMessage<Exception>(testing::StrEq(kCmdMsg)));
+       },
+       FT_IO_ERROR,
+       {"sending the command frame F0 00 00 00 00 00 failed: the driver answered FT_IO_ERROR (4)"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Make(true);
+    if (c.status == FT_DEVICE_NOT_FOUND && c.account.size() == 3 && SystemPlatform().Driver->LoadFailure().empty())
+      continue;  // this machine has the real driver
+    EXPECT_EQ(gen->LastLinkFailure(), "");
+    c.act();
+    EXPECT_EQ(gen->Status(), c.status);
+    for (const std::string& part : c.account) EXPECT_THAT(gen->LastLinkFailure(), HasSubstr(part));
+  }
 }
 
 }  // namespace

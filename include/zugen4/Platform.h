@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "zugen4/ZuExport.h"
 
@@ -31,7 +32,14 @@ class ZUGEN_API TFtDriver {
   virtual FT_STATUS Close(FT_HANDLE handle) = 0;
   virtual FT_STATUS Read(FT_HANDLE handle, void* buf, uint32_t wanted, uint32_t* got) = 0;
   virtual FT_STATUS Write(FT_HANDLE handle, const void* buf, uint32_t count, uint32_t* written) = 0;
+  // Why the driver cannot work at all (its library is missing or incomplete),
+  // in the system loader's own words; empty when it can.
+  virtual std::string LoadFailure() const;
 };
+
+// The driver's name of a status, "FT_IO_ERROR"; "status 77" for one it has no
+// name for.
+ZUGEN_API std::string FtStatusName(FT_STATUS status);
 
 // Millisecond ticks and a way to let time pass without burning the CPU.
 class ZUGEN_API TClock {

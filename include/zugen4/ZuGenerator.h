@@ -78,6 +78,8 @@ class ZUGEN_API TZuGen4 : public TComponent {
   // all the same. Does nothing while inactive.
   void Detach();
   FT_STATUS Status() const { return FLink.Status(); }
+  // A readable account of the last link failure (see TZuGen4Link::LastFailure).
+  std::string LastLinkFailure() const { return FLink.LastFailure(); }
   TZuGen4ChannelA* ChA() const { return FChA.get(); }
   TZuGen4ChannelB* ChB() const { return FChB.get(); }
   TZuGen4Options* Options() const { return FOptions.get(); }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "zugen4/Classes.h"
 #include "zugen4/Platform.h"
@@ -41,6 +42,10 @@ class ZUGEN_API TZuGen4Link {
   FT_HANDLE Handle() const { return FHandle; }
   // The driver's last result, its low byte.
   uint8_t Status() const { return FStatus; }
+  // A readable account of the last failure: what was attempted, the driver's
+  // status by name, and the loader's message when the driver library could
+  // not be loaded. Empty until something failed; kept until the next failure.
+  const std::string& LastFailure() const { return FLastFailure; }
 
   // Each returns false (nothing sent, no wait) while the link is closed, and
   // reports, then throws Zu::Exception when the driver fails or moves fewer
@@ -59,6 +64,8 @@ class ZUGEN_API TZuGen4Link {
 
  private:
   void WaitForInstrument();
+  // Keeps the account of a failed attempt and reports it.
+  void Fail(std::string attempt, FT_STATUS status, uint32_t moved = 0, uint32_t wanted = 0);
   void Report() {
     if (FOnFailure && *FOnFailure) (*FOnFailure)(FSender);
   }
@@ -70,6 +77,7 @@ class ZUGEN_API TZuGen4Link {
   std::shared_ptr<TClock> FClock;
   FT_HANDLE FHandle = nullptr;
   uint8_t FStatus = 0;
+  std::string FLastFailure;
   bool FOpen = false;
 };
 

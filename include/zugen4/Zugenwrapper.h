@@ -55,8 +55,9 @@ ZUGEN_API unsigned char ZUGEN_CALL ZuGen_ChMode(unsigned char flags, unsigned ch
 ZUGEN_API unsigned char ZUGEN_CALL ZuGen_SetChMode(unsigned char channel, unsigned char mode);
 
 /* The UTF-8 message of the calling thread's most recent failure that
- * returned 3 (or made ZuGenInit return 1); an empty string when there was
- * none. The text stays valid until the thread's next call of this interface. */
+ * returned 3 (or made ZuGenInit return 1), or the account of why the device
+ * could not be opened after ZuGen_Activity found it refused; an empty string
+ * when there was none. The text stays valid until the thread's next call of this interface. */
 ZUGEN_API const char* ZUGEN_CALL ZuGen_LastError(void);
 
 #ifdef __cplusplus

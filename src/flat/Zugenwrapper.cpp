@@ -109,7 +109,12 @@ unsigned char ZUGEN_CALL ZuGen_Activity(unsigned char flags, unsigned char* acti
     if (!(flags & (kSet | kGet))) return ZUGEN_OK;
     if (!active) return ZUGEN_NULL_POINTER;
     unsigned char rc = ZUGEN_OK;
-    if (flags & kSet) rc = Barrier([&] { Instance()->SetActive(*active != 0); });
+    if (flags & kSet) {
+      rc = Barrier([&] { Instance()->SetActive(*active != 0); });
+      // A refused open is no failure of the call, but the host can ask why.
+      if (rc == ZUGEN_OK && *active != 0 && !Instance()->GetActive())
+        Zu::Flat::LastError() = Instance()->LastLinkFailure();
+    }
     if (flags & kGet) *active = Instance()->GetActive() ? 1 : 0;
     return rc;
   });

@@ -1,6 +1,7 @@
 #include "zugen4/ZuLink.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace Zu {
 
@@ -15,6 +16,23 @@ void TZuGen4Link::SetPlatform(const TPlatform& platform) {
   FClock = platform.Clock;
 }
 
+void TZuGen4Link::Fail(std::string attempt, FT_STATUS status, uint32_t moved, uint32_t wanted) {
+  std::string text = std::move(attempt) + " failed: ";
+  if (status == FT_OK) {
+    text += "the driver moved " + std::to_string(moved) + " of " + std::to_string(wanted) + " bytes";
+  } else {
+    text += "the driver answered " + FtStatusName(status) + " (" + std::to_string(status) + ")";
+  }
+  const std::string load = FDriver->LoadFailure();
+  if (!load.empty()) {
+    text += "; the driver library could not be loaded: " + load;
+  } else if (status == FT_DEVICE_NOT_FOUND) {
+    text += "; the driver is loaded but finds no instrument: is it connected and powered?";
+  }
+  FLastFailure = std::move(text);
+  Report();
+}
+
 bool TZuGen4Link::Open() {
   FT_HANDLE handle = nullptr;
   const FT_STATUS st = FDriver->Open(0, &handle);
@@ -25,7 +43,7 @@ bool TZuGen4Link::Open() {
     return true;
   }
   FOpen = false;
-  Report();
+  Fail("opening the instrument (USB device 0)", st);
   return false;
 }
 
@@ -36,7 +54,7 @@ bool TZuGen4Link::Close() {
     Forget();
     return true;
   }
-  Report();
+  Fail("closing the instrument's device", st);
   return false;
 }
 
@@ -78,7 +96,13 @@ bool TZuGen4Link::WriteCmd(const TZuGen4Cmd& frame) {
   WaitForInstrument();
   FStatus = static_cast<uint8_t>(st);
   if (st == FT_OK && written == static_cast<uint32_t>(frame.Count)) return true;
-  Report();
+  std::string hex;
+  for (uint32_t i = 0; i < count; ++i) {
+    char b[4];
+    std::snprintf(b, sizeof b, i ? " %02X" : "%02X", frame.Bytes[i]);
+    hex += b;
+  }
+  Fail("sending the command frame " + hex, st, written, static_cast<uint32_t>(frame.Count));
   throw Exception(MSG_CMD_WRITE_ERROR);
 }
 
@@ -88,7 +112,7 @@ bool TZuGen4Link::WriteBytes(const unsigned char* buffer, unsigned int count) {
   const FT_STATUS st = FDriver->Write(FHandle, buffer, count, &written);
   FStatus = static_cast<uint8_t>(st);
   if (st == FT_OK && written == count) return true;
-  Report();
+  Fail("sending a data block of " + std::to_string(count) + " bytes", st, written, count);
   throw Exception(MSG_DATA_WRITE_ERROR);
 }
 
@@ -98,7 +122,7 @@ unsigned int TZuGen4Link::ReadBytes(unsigned char* buffer, unsigned int count) {
   const FT_STATUS st = FDriver->Read(FHandle, buffer, count, &got);
   FStatus = static_cast<uint8_t>(st);
   if (st == FT_OK && got == count) return got;
-  Report();
+  Fail("reading " + std::to_string(count) + " bytes from the instrument", st, got, count);
   throw Exception(MSG_DATA_READ_ERROR);
 }
 

@@ -1,12 +1,40 @@
 #include "zugen4/Platform.h"
 
+#include <iterator>
 #include <mutex>
+#include <string>
 
 #include "platform/SystemPlatform.h"
 
 namespace Zu {
 
 TFtDriver::~TFtDriver() = default;
+std::string TFtDriver::LoadFailure() const { return {}; }
+
+std::string FtStatusName(FT_STATUS status) {
+  static const char* const names[] = {"FT_OK",
+                                      "FT_INVALID_HANDLE",
+                                      "FT_DEVICE_NOT_FOUND",
+                                      "FT_DEVICE_NOT_OPENED",
+                                      "FT_IO_ERROR",
+                                      "FT_INSUFFICIENT_RESOURCES",
+                                      "FT_INVALID_PARAMETER",
+                                      "FT_INVALID_BAUD_RATE",
+                                      "FT_DEVICE_NOT_OPENED_FOR_ERASE",
+                                      "FT_DEVICE_NOT_OPENED_FOR_WRITE",
+                                      "FT_FAILED_TO_WRITE_DEVICE",
+                                      "FT_EEPROM_READ_FAILED",
+                                      "FT_EEPROM_WRITE_FAILED",
+                                      "FT_EEPROM_ERASE_FAILED",
+                                      "FT_EEPROM_NOT_PRESENT",
+                                      "FT_EEPROM_NOT_PROGRAMMED",
+                                      "FT_INVALID_ARGS",
+                                      "FT_NOT_SUPPORTED",
+                                      "FT_OTHER_ERROR",
+                                      "FT_DEVICE_LIST_NOT_READY"};
+  if (status < std::size(names)) return names[status];
+  return "status " + std::to_string(status);
+}
 TClock::~TClock() = default;
 TTimerService::~TTimerService() = default;
 

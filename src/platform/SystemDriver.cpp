@@ -1,5 +1,7 @@
 // The bridge vendor's driver library, loaded at run time so the library works
 // (and reports "device not found") on a machine without it.
+#include <string>
+
 #include "platform/SystemPlatform.h"
 
 #if defined(_WIN32)
@@ -37,15 +39,42 @@ class TLoadedDriver final : public TFtDriver {
     if (!FWrite) return FT_INVALID_HANDLE;
     return FWrite(handle, buf, count, written);
   }
+  std::string LoadFailure() const override { return FLoadFailure; }
 
  private:
 #if defined(_WIN32)
+  static constexpr const char* kLibrary = "FTD2XX.DLL";
+  // The system's text for its last error, in UTF-8.
+  static std::string SystemMessage() {
+    const DWORD code = GetLastError();
+    wchar_t* text = nullptr;
+    const DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string out;
+    if (n > 0) {
+      const int len = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
+      out.resize(static_cast<size_t>(len));
+      WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), out.data(), len, nullptr, nullptr);
+      while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
+    }
+    if (text) LocalFree(text);
+    return out + " (error " + std::to_string(code) + ")";
+  }
   void Load() {
-    FLib = LoadLibraryA("FTD2XX.DLL");
-    if (!FLib) return;
+    FLib = LoadLibraryA(kLibrary);
+    if (!FLib) {
+      FLoadFailure = std::string(kLibrary) + ": " + SystemMessage();
+      return;
+    }
     // The driver's operations are taken by ordinal: 1 open, 2 close, 3 read, 4 write.
-    auto sym = [this](int ordinal) { return GetProcAddress(FLib, MAKEINTRESOURCEA(ordinal)); };
-    Bind(sym(1), sym(2), sym(3), sym(4));
+    FARPROC procs[4] = {};
+    for (int ordinal = 1; ordinal <= 4; ++ordinal) {
+      procs[ordinal - 1] = GetProcAddress(FLib, MAKEINTRESOURCEA(ordinal));
+      if (!procs[ordinal - 1] && FLoadFailure.empty())
+        FLoadFailure = std::string(kLibrary) + ", entry point #" + std::to_string(ordinal) + ": " + SystemMessage();
+    }
+    Bind(procs[0], procs[1], procs[2], procs[3]);
   }
   void Unload() {
     if (FLib) FreeLibrary(FLib);
@@ -54,8 +83,19 @@ class TLoadedDriver final : public TFtDriver {
 #else
   void Load() {
     FLib = dlopen("libftd2xx.so", RTLD_NOW | RTLD_LOCAL);
-    if (!FLib) return;
-    Bind(dlsym(FLib, "FT_Open"), dlsym(FLib, "FT_Close"), dlsym(FLib, "FT_Read"), dlsym(FLib, "FT_Write"));
+    if (!FLib) {
+      const char* why = dlerror();
+      FLoadFailure = why ? why : "libftd2xx.so could not be loaded";
+      return;
+    }
+    void* procs[4] = {};
+    const char* const names[4] = {"FT_Open", "FT_Close", "FT_Read", "FT_Write"};
+    for (int i = 0; i < 4; ++i) {
+      procs[i] = dlsym(FLib, names[i]);
+      const char* why = procs[i] ? nullptr : dlerror();
+      if (!procs[i] && FLoadFailure.empty()) FLoadFailure = why ? why : std::string("libftd2xx.so lacks ") + names[i];
+    }
+    Bind(procs[0], procs[1], procs[2], procs[3]);
   }
   void Unload() {
     if (FLib) dlclose(FLib);
@@ -73,6 +113,7 @@ class TLoadedDriver final : public TFtDriver {
     FWrite = reinterpret_cast<TWriteFn>(reinterpret_cast<void (*)()>(write));
   }
 
+  std::string FLoadFailure;
   TOpenFn FOpen = nullptr;
   TCloseFn FClose = nullptr;
   TReadFn FRead = nullptr;
