@@ -1,0 +1,128 @@
+// The command line: global options, the commands, and how failures become
+// messages and exit codes.
+#include "Tool.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <ostream>
+
+#include "Commands.h"
+#include "ToolContext.h"
+#include "zugen4/ZuRegistry.h"
+
+namespace Zu::Tool {
+
+namespace {
+
+// Subcommands that live in other directories. To add one: declare its
+// TRegisterCommand function and add it to this list (tools/serve/ adds
+// `zugen4 serve` this way); its sources join the zugen_tool library from its
+// own CMakeLists.txt.
+const std::vector<TRegisterCommand> kExtensionCommands = {};
+
+constexpr const char* kExitCodes =
+    "Exit codes:\n"
+    "  0  done\n"
+    "  1  any other failure\n"
+    "  2  usage: unknown command or option, missing or malformed argument\n"
+    "  3  refused: unknown property, malformed value, or a value outside its range\n"
+    "  4  file: cannot be read or written, or is no settings file / text form\n"
+    "  5  no instrument: device not found or busy, or no driver library\n"
+    "  6  the link to the instrument failed while sending\n"
+    "\n"
+    "The setup last sent to each device is kept in a state file (a settings file under\n"
+    "$XDG_STATE_HOME/zugen4 or ~/.local/state/zugen4, or --state FILE); every command starts\n"
+    "from it, and the instrument keeps running when the tool exits.";
+
+}  // namespace
+
+int ReportFailure(TToolContext& ctx) {
+  std::ostream& err = ctx.Err();
+  try {
+    throw;
+  } catch (const EToolError& e) {
+    err << "zugen4: " << e.what() << '\n';
+    return e.Code();
+  } catch (const EUnknownProperty& e) {
+    err << "zugen4: " << e.what() << " (`zugen4 props` lists them)\n";
+    return ExitRefused;
+  } catch (const EBadValue& e) {
+    err << "zugen4: " << e.what() << '\n';
+    return ExitRefused;
+  } catch (const ERefusedValue& e) {
+    err << "zugen4: " << e.what() << '\n';
+    return ExitRefused;
+  } catch (const EInOutError& e) {
+    err << "zugen4: " << e.what() << '\n';
+    return ExitFile;
+  } catch (const Exception& e) {
+    // Anything else the library raises comes from the link.
+    err << "zugen4: the link to the instrument failed: " << e.what() << '\n';
+    return ExitLinkFailed;
+  } catch (const std::exception& e) {
+    err << "zugen4: " << e.what() << '\n';
+    return ExitFailure;
+  }
+}
+
+namespace {
+
+void AddGlobalOptions(CLI::App& app, TToolOptions& o) {
+  app.add_flag("--sim", o.Sim, "Use the simulated instrument");
+  app.add_option("--device", o.Device, "Which USB device (0 by default)")->check(CLI::NonNegativeNumber);
+  app.add_flag("--trace", o.Trace, "Print every frame and data block as it is sent");
+  app.add_option("--state", o.StateFile, "The state file (default: one per device under the user's state directory)");
+  app.set_version_flag("--version", std::string("zugen4 ") + ZUGEN_VERSION);
+}
+
+int ParseAndRun(CLI::App& app, TToolContext& ctx, std::vector<std::string> args) {
+  std::reverse(args.begin(), args.end());  // CLI11 takes them last first
+  try {
+    app.parse(args);
+    return ExitOk;
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) {
+      app.exit(e, ctx.Out(), ctx.Err());  // --help, --version
+      return ExitOk;
+    }
+    std::string what = e.what();
+    const std::vector<std::string> extra = app.remaining();
+    if (app.get_subcommands().empty() && !extra.empty()) what = "unknown command: " + extra.front();
+    ctx.Err() << "zugen4: " << what << " (see zugen4 --help)\n";
+    return ExitUsage;
+  } catch (...) {
+    return ReportFailure(ctx);
+  }
+}
+
+}  // namespace
+
+int RunLine(TToolContext& ctx, const std::string& line) {
+  std::vector<std::string> args;
+  try {
+    args = CLI::detail::split_up(line);
+  } catch (const std::exception& e) {
+    ctx.Err() << "zugen4: " << e.what() << '\n';
+    return ExitUsage;
+  }
+  if (args.empty()) return ExitOk;
+  CLI::App app("One command of the zugen4 shell", "zugen4");
+  app.require_subcommand(1);
+  AddCommands(app, ctx, nullptr, /*nested=*/true);
+  return ParseAndRun(app, ctx, std::move(args));
+}
+
+int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, std::istream* in) {
+  TToolContext ctx(out, err);
+  CLI::App app("zugen4: the two-channel DDS generator from a shell, on the desk or simulated", "zugen4");
+  app.require_subcommand(1);
+  app.footer(kExitCodes);
+  AddGlobalOptions(app, ctx.Options());
+  AddCommands(app, ctx, in, /*nested=*/false);
+  for (TRegisterCommand add : kExtensionCommands) add(app, ctx);
+  int code = ParseAndRun(app, ctx, args);
+  if (code == ExitOk && app.got_subcommand("shell")) code = RunShell(ctx, in);
+  return code;
+}
+
+}  // namespace Zu::Tool

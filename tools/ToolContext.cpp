@@ -1,0 +1,181 @@
+#include "ToolContext.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <ostream>
+
+#include "Trace.h"
+
+namespace Zu::Tool {
+
+namespace fs = std::filesystem;
+
+std::string DefaultStatePath(const TToolOptions& options) {
+  fs::path dir;
+  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg)
+    dir = xdg;
+  else if (const char* home = std::getenv("HOME"); home && *home)
+    dir = fs::path(home) / ".local" / "state";
+  else
+    dir = ".";
+  const std::string file = options.Sim ? "sim.zg4" : "device" + std::to_string(options.Device) + ".zg4";
+  return (dir / "zugen4" / file).string();
+}
+
+// The driver the generator talks through: opens the device the user chose
+// (the generator always asks for the first one) and prints what is sent when
+// tracing is on.
+class TToolContext::TToolDriver final : public TFtDriver {
+ public:
+  TToolDriver(std::shared_ptr<TFtDriver> inner, std::shared_ptr<TClock> clock, int index, std::ostream& out)
+      : FInner(std::move(inner)), FTracer(std::move(clock), out), FIndex(index) {}
+
+  FT_STATUS Open(int, FT_HANDLE* handle) override { return FInner->Open(FIndex, handle); }
+  FT_STATUS Close(FT_HANDLE handle) override { return FInner->Close(handle); }
+  FT_STATUS Write(FT_HANDLE handle, const void* buf, uint32_t count, uint32_t* written) override {
+    const FT_STATUS st = FInner->Write(handle, buf, count, written);
+    FTracer.Sent(static_cast<const uint8_t*>(buf), count, st, FTracing);
+    return st;
+  }
+  FT_STATUS Read(FT_HANDLE handle, void* buf, uint32_t wanted, uint32_t* got) override {
+    const FT_STATUS st = FInner->Read(handle, buf, wanted, got);
+    FTracer.Received(static_cast<const uint8_t*>(buf), *got, st, FTracing);
+    return st;
+  }
+  void SetTracing(bool on) { FTracing = on; }
+
+ private:
+  std::shared_ptr<TFtDriver> FInner;
+  TFrameTracer FTracer;
+  int FIndex;
+  bool FTracing = false;
+};
+
+TToolContext::TToolContext(std::ostream& out, std::ostream& err) : FOut(out), FErr(err) {}
+
+TToolContext::~TToolContext() {
+  if (!FGen) return;
+  try {
+    // The instrument keeps the setup it was sent; closing normally would reset it.
+    if (FGen->Active()) FGen->Detach();
+  } catch (...) {
+    // A link that fails now has nothing left to lose.
+  }
+}
+
+namespace {
+const char* ModeName(TZuGen4ModesCommon m) {
+  static const char* const names[] = {
+      "off", "gen",   "tuning", "IntModulation", "ExtModulation", "ExtModulationA12", "ExtModulationAB1",
+      "LFM", "DDSMod"};
+  return m < std::size(names) ? names[m] : "?";
+}
+}  // namespace
+
+TZuGen4& TToolContext::Generator() {
+  if (FGen) return *FGen;
+  FStatePath = FOptions.StateFile.empty() ? DefaultStatePath(FOptions) : FOptions.StateFile;
+  TPlatform platform;
+  if (FOptions.Sim) {
+    FSim = std::make_unique<Sim::TSimPlatform>();
+    platform = FSim->Platform();
+  } else {
+    platform = SystemPlatform();
+  }
+  FDriver = std::make_shared<TToolDriver>(platform.Driver, platform.Clock, FOptions.Device, FOut);
+  platform.Driver = FDriver;
+  auto gen = std::make_unique<TZuGen4>();
+  gen->SetPlatform(platform);
+  // Updates are sent by Commit only, one per command.
+  gen->SetAutoUpdate(false);
+  gen->OnChModeChange = [this](TZuGen4Channel* ch, bool forced) {
+    if (!forced) return;
+    FForced.push_back(std::string(ch->IsChannelA() ? "ChA" : "ChB") + ".Mode forced to " + ModeName(ch->Mode()));
+  };
+  std::error_code ec;
+  if (fs::exists(FStatePath, ec)) {
+    bool wrong = false;
+    gen->OnErrorFile = [&wrong](TObject*) { wrong = true; };
+    try {
+      gen->LoadFromFile(FStatePath);
+    } catch (const EInOutError&) {
+      throw EToolError(ExitFile, "cannot read the state file " + FStatePath);
+    }
+    gen->OnErrorFile = nullptr;
+    if (wrong)
+      throw EToolError(ExitFile, "the state file " + FStatePath +
+                                     " is no settings file; remove it to start from the defaults, or name "
+                                     "another one with --state");
+  }
+  FForced.clear();
+  FGen = std::move(gen);
+  return *FGen;
+}
+
+namespace {
+std::string OpenFailure(const TToolOptions& options, FT_STATUS status) {
+  const std::string dev = "USB device " + std::to_string(options.Device);
+  switch (status) {
+    case FT_DEVICE_NOT_FOUND:
+      return dev +
+             " not found: no instrument is connected at that index, or the driver library (libftd2xx) is "
+             "not installed; --sim uses the simulated instrument";
+    case FT_DEVICE_NOT_OPENED: return dev + " could not be opened: another program may be using it";
+    default: return dev + " could not be opened (driver status " + std::to_string(status) + ")";
+  }
+}
+}  // namespace
+
+TZuGen4& TToolContext::Device() {
+  TZuGen4& gen = Generator();
+  if (gen.Active()) return gen;
+  if (FSim) {
+    // A fresh simulated instrument knows nothing of earlier invocations: it
+    // gets the remembered setup first, out of sight.
+    FDriver->SetTracing(false);
+    gen.SetActive(true);
+    gen.UpdateMode();
+    FSim->Driver->ClearTrace();
+  } else {
+    gen.SetActive(true);
+    if (!gen.Active()) throw EToolError(ExitNoDevice, OpenFailure(FOptions, gen.Status()));
+  }
+  FForced.clear();
+  FDriver->SetTracing(FOptions.Trace);
+  return gen;
+}
+
+void TToolContext::Commit() {
+  TZuGen4& gen = Device();
+  gen.UpdateMode();
+  SaveState();
+}
+
+void TToolContext::SaveState() {
+  TZuGen4& gen = Generator();
+  const fs::path path(FStatePath);
+  std::error_code ec;
+  if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
+  // Written aside and renamed, so that a failed save never leaves half a state.
+  const std::string tmp = FStatePath + ".new";
+  try {
+    gen.SaveToFile(tmp);
+  } catch (const EInOutError&) {
+    std::remove(tmp.c_str());
+    throw EToolError(ExitFile, "cannot write the state file " + FStatePath);
+  }
+  fs::rename(tmp, path, ec);
+  if (ec) {
+    std::remove(tmp.c_str());
+    throw EToolError(ExitFile, "cannot write the state file " + FStatePath + ": " + ec.message());
+  }
+}
+
+std::vector<std::string> TToolContext::TakeForcedModes() {
+  std::vector<std::string> out;
+  out.swap(FForced);
+  return out;
+}
+
+}  // namespace Zu::Tool
