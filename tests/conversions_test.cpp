@@ -106,4 +106,37 @@ TEST_F(RefClock, SwitchingTheReferenceUpdatesChangingItWaitsForTheNextUpdate) {
   EXPECT_EQ(Frames(), (std::vector<Frame>{F(0xF0), F(0xE5, 5), F(0xF0)}));
 }
 
+// 10 MHz × 4 gives a 40 MHz system clock: frequencies it cannot produce are
+// refused when set, reported at an update when the clock went down after
+// them, and the register then holds its top code instead of a wrapped one.
+TEST_F(RefClock, FrequenciesBeyondTheClockAreRefusedAndNeverWrapped) {
+  using Report = std::pair<TZuGen4Channel*, double>;
+  std::vector<Report> reports;
+  gen->OnParamValueError = [&](TZuGen4Channel* ch, TZuGen4Parameters p, void* v) {
+    EXPECT_EQ(p, ZGPrm_Frequency);
+    reports.emplace_back(ch, *static_cast<double*>(v));
+  };
+  gen->ChA()->SetMode(ZGMdC_gen);
+  gen->ChA()->Set_sinFrequency(200000.0);  // the top of the range, at 400 MHz: fine
+  EXPECT_TRUE(reports.empty());
+  EXPECT_EQ(gen->FreqToRegister(2e8), 2147483648u);
+  gen->SetUseExtRefFreq(true);
+  gen->SetRefFreq(10.0);
+  gen->SetFreqScale(4);
+  Activate();  // its update reported too
+  reports.clear();
+  gen->UpdateMode();
+  EXPECT_EQ(reports, (std::vector<Report>{{gen->ChA(), 200000.0}}));
+  EXPECT_EQ(Frames().at(3), F(0x04, 0xFF, 0xFF, 0xFF, 0xFF));  // not 0x40000000 (1/4 of the wrap)
+  reports.clear();
+  Driver().ClearTrace();
+  gen->ChA()->Set_sinFrequency(50000.0);  // in the range, beyond a 40 MHz clock
+  EXPECT_EQ(gen->ChA()->Frequency(), 200000.0);
+  EXPECT_EQ(reports.front(), Report(gen->ChA(), 50000.0));
+  gen->ChA()->Set_sinFrequency(30000.0);
+  EXPECT_EQ(gen->ChA()->Frequency(), 30000.0);
+  EXPECT_EQ(Frames().at(3), F(0x04, 0xC0, 0x00, 0x00, 0x00));
+  EXPECT_TRUE(Driver().Violations().empty());
+}
+
 }  // namespace

@@ -125,6 +125,12 @@ class ZUGEN_API TZuGen4 : public TComponent {
   static double Conv_Value(double value, const double num, const double den);
   static double Conv_Value(double value, const double num, const double den, const signed char digit);
   uint32_t Conv_FreqToCode(double freq) const;
+  // The frequency register's code for freq Hz, held within the register: a
+  // frequency beyond what the system clock can produce (a low external
+  // reference) gives the top code, never the low 32 bits of a larger one.
+  uint32_t FreqToRegister(double freq) const;
+  // True when the system clock can produce freq Hz: its code fits 32 bits.
+  bool FreqFitsClock(double freq) const;
   // The amplitude code as the register takes it, 0 to 16383: the smallest
   // amplitudes convert to -1, which sent as 16 bits would read as full scale.
   static uint32_t AmplToRegister(double ampl);

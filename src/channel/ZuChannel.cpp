@@ -60,7 +60,9 @@ TZuGen4Channel* TZuGen4Channel::GetOtherCh() const {
 // --- parameters ---
 
 bool TZuGen4Channel::CheckFreqRange(double f) {
-  if (f >= FREQUENCY_BOT && f <= FREQUENCY_TOP) return true;
+  // Below a low external reference the system clock may not reach the top of
+  // the range: such a frequency is refused like one outside it.
+  if (f >= FREQUENCY_BOT && f <= FREQUENCY_TOP && FGenerator->FreqFitsClock(f * 1000.0)) return true;
   if (FGenerator->OnParamValueError) FGenerator->OnParamValueError(this, ZGPrm_Frequency, &f);
   return false;
 }
@@ -206,7 +208,7 @@ void TZuGen4Channel::UpdateDependentTimers() { FTuner->UpdateADCTimer(); }
 
 void TZuGen4Channel::WriteAFPtoGen() {
   TZuGen4& gen = *FGenerator;
-  const uint32_t freq = gen.Conv_FreqToCode(TZuGen4::Conv_Value(FFrequency, 1000.0, 1.0));
+  const uint32_t freq = gen.FreqToRegister(TZuGen4::Conv_Value(FFrequency, 1000.0, 1.0));
   Link().WriteCmd(TZuGen4Cmd::With32(FChannelType, ZGCmd_Freq, freq));
   Link().WriteCmd(TZuGen4Cmd::With16(FChannelType, ZGCmd_Ampl, TZuGen4::AmplToRegister(FAmplitude)));
   const auto phase = static_cast<uint32_t>(TZuGen4::Conv_PhaseToCode(FPhase));

@@ -12,6 +12,16 @@ uint32_t TZuGen4::Conv_FreqToCode(double freq) const {
   return static_cast<uint32_t>(static_cast<uint64_t>(RoundToInt64(code)));
 }
 
+bool TZuGen4::FreqFitsClock(double freq) const {
+  const int64_t code = RoundToInt64(freq * (4294.967296 / FGenFreq));
+  return code >= 0 && code <= int64_t{0xFFFFFFFF};
+}
+
+uint32_t TZuGen4::FreqToRegister(double freq) const {
+  const int64_t code = RoundToInt64(freq * (4294.967296 / FGenFreq));
+  return static_cast<uint32_t>(std::clamp<int64_t>(code, 0, 0xFFFFFFFF));
+}
+
 double TZuGen4::Conv_CodeToFreq(const double code) const { return (code + 1.0) * (0.000232830643654 * FGenFreq); }
 
 int TZuGen4::Conv_AmplToCode(double ampl) {

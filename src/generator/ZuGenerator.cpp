@@ -120,6 +120,13 @@ void TZuGen4::UpdateMode() {
   if (!Active()) return;
   ResetGen();
   if (FUseExtRefFreq) WriteExtFreqScale();
+  // A frequency set before the clock went down may now be out of its reach:
+  // the host hears of it, and the register gets its top code.
+  for (TZuGen4Channel* ch : {static_cast<TZuGen4Channel*>(FChA.get()), static_cast<TZuGen4Channel*>(FChB.get())}) {
+    double f = ch->Frequency();
+    if (ch->Mode() != ZGMdC_off && !FreqFitsClock(f * 1000.0) && OnParamValueError)
+      OnParamValueError(ch, ZGPrm_Frequency, &f);
+  }
 
   TZuGen4Channel* const a = FChA.get();
   TZuGen4Channel* const b = FChB.get();

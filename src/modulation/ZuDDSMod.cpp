@@ -197,7 +197,7 @@ uint8_t TZuGen4DDSMod::ControlByte() const { return KeysPhase() ? 0xC6 : 0x86; }
 uint8_t TZuGen4DDSMod::SelectorByte() const { return FChannel->ChannelType() == ZGCN_A ? 0x40 : 0x42; }
 
 uint32_t TZuGen4DDSMod::FreqWord(double kHz) const {
-  return FChannel->Generator()->Conv_FreqToCode(TZuGen4::Conv_Value(kHz, 1000.0, 1.0));
+  return FChannel->Generator()->FreqToRegister(TZuGen4::Conv_Value(kHz, 1000.0, 1.0));
 }
 
 // The 14-bit phase code in bits 18 to 31; a code of 16384 (a whole turn)

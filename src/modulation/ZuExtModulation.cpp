@@ -39,7 +39,7 @@ void TZuGen4ExtModulation::SendBaseValue(const TZuGen4Cmd& frame, bool start, bo
 
 void TZuGen4ExtModulation::SetModeFreqMod(bool start, bool a12) {
   const TZuGen4& gen = *FChannel->Generator();
-  const uint32_t code = gen.Conv_FreqToCode(TZuGen4::Conv_Value(FChannel->Frequency(), 1000.0, 1.0));
+  const uint32_t code = gen.FreqToRegister(TZuGen4::Conv_Value(FChannel->Frequency(), 1000.0, 1.0));
   SendBaseValue(TZuGen4Cmd::With32(FChannel->ChannelType(), ZGCmd_BaseValue, code), start, a12);
 }
 

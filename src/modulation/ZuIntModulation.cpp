@@ -93,7 +93,7 @@ void TZuGen4IntModulation::CreateReadings(bool single) {
   const TZuGen4& gen = *FChannel->Generator();
   switch (FType) {
     case ZGAFPms_freq:
-      FMathFunction->Set_CA(gen.Conv_FreqToCode(TZuGen4::Conv_Value(FChannel->Frequency(), 1000.0, 1.0)));
+      FMathFunction->Set_CA(gen.FreqToRegister(TZuGen4::Conv_Value(FChannel->Frequency(), 1000.0, 1.0)));
       FMathFunction->Set_CB(gen.Conv_FreqToCode(FdF));
       break;
     case ZGAFPms_ampl:

@@ -119,7 +119,7 @@ void TZuGen4LFM::StartLFM(bool startSweep) {
   SendRamp(ZGCmd_Ramp1, X, FTinc0);
   SendRamp(ZGCmd_Ramp0, X, FTdec0);
 
-  const uint32_t code = gen.Conv_FreqToCode(TZuGen4::Conv_Value(top, 1000.0, 1.0));
+  const uint32_t code = gen.FreqToRegister(TZuGen4::Conv_Value(top, 1000.0, 1.0));
   FChannel->Link().WriteCmd(TZuGen4Cmd::With32(ch, ZGCmd_Freq1, code));
   gen.UpdateDDSs(false);
   if (!startSweep) return;

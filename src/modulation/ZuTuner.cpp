@@ -81,7 +81,7 @@ void TZuGen4Tuner::SetModeFreqTune() {
   TZuGen4* gen = FChannel->Generator();
   const TZuGen4ChNames ch = FChannel->ChannelType();
   FChannel->Link().WriteCmd(TZuGen4Cmd::With32(
-      ch, ZGCmd_BaseValue, gen->Conv_FreqToCode(TZuGen4::Conv_Value(FChannel->Frequency(), 1000.0, 1.0))));
+      ch, ZGCmd_BaseValue, gen->FreqToRegister(TZuGen4::Conv_Value(FChannel->Frequency(), 1000.0, 1.0))));
   FChannel->Link().WriteCmd(TZuGen4Cmd(ch, ZGCmd_TuneFreq, static_cast<uint8_t>(FScale)));
 }
 
