@@ -185,6 +185,8 @@ TEST_F(Registry, SetPropsSendsOneUpdateAndIsAllOrNothing) {
   SetProps(*gen, {{"ChB.Mode", "ExtModulation"}});
   Driver().ClearTrace();
   updates = 0;
+  std::vector<std::pair<TZuGen4ModesCommon, bool>> modeEvents;
+  gen->OnChModeChange = [&](TZuGen4Channel* ch, bool forced) { modeEvents.emplace_back(ch->Mode(), forced); };
   const Bytes before = Record();
   EXPECT_THROW(SetProps(*gen, {{"ChA.Mode", "tuning"},
                                {"ChA.Frequency", "150000"},
@@ -195,6 +197,10 @@ TEST_F(Registry, SetPropsSendsOneUpdateAndIsAllOrNothing) {
   EXPECT_EQ(Record(), before);
   EXPECT_EQ(gen->ChB()->Mode(), ZGMdC_ExtModulation);
   EXPECT_EQ(gen->ChA()->LFM()->FreqTop(), 2000);
+  // Both mode changes are told, and so is their return.
+  const std::vector<std::pair<TZuGen4ModesCommon, bool>> told = {
+      {ZGMdC_tuning, false}, {ZGMdC_off, true}, {ZGMdC_gen, true}, {ZGMdC_ExtModulation, true}};
+  EXPECT_EQ(modeEvents, told);
   EXPECT_TRUE(gen->AutoUpdate());
   EXPECT_TRUE(Frames().empty());
   EXPECT_EQ(updates, 0);

@@ -79,6 +79,17 @@ void RestoreSnapshot(TZuGen4& gen, const TSetupSnapshot& snap) noexcept {
     // Only a timer service that refuses a new timer can get here; the values
     // are back, and the failure the caller is to see is the original one.
   }
+  // A host that follows the modes through the event learns that they are
+  // back (as a change it did not set itself).
+  for (TZuGen4Channel* ch : {static_cast<TZuGen4Channel*>(gen.ChA()), static_cast<TZuGen4Channel*>(gen.ChB())}) {
+    const TZuGen4ModesCommon was = ch == gen.ChA() ? a.Mode : b.Mode;
+    if (ch->Mode() == was || !gen.OnChModeChange) continue;
+    try {
+      gen.OnChModeChange(ch, true);
+    } catch (...) {
+      // Not the failure the caller is to see.
+    }
+  }
 }
 
 bool SameSetup(TZuGen4& gen, const TSetupSnapshot& snap) {
