@@ -158,6 +158,17 @@ TEST_F(Registry, RefusedValueReportsTheRangeAndLeavesTheSetup) {
   }
   // The setters' own events fire as they always do.
   EXPECT_EQ(events, 3);
+  // A slow external clock lowers the top of every frequency's range.
+  SetProps(*gen, {{"FreqScale", "4"}, {"RefFreq", "10"}}, false);
+  for (const char* path : {"ChB.Frequency", "ChB.DDSMod.F3"}) {
+    try {
+      SetPropText(*gen, path, "50000");
+      ADD_FAILURE() << path;
+    } catch (const ERefusedValue& e) {
+      EXPECT_EQ(e.Range(), "400 to 40000 kHz, 40000 excluded; the system clock reaches no higher");
+    }
+  }
+  SetPropText(*gen, "ChB.DDSMod.F3", "39999");
   // The reference clock is ignored with the internal reference: refused too.
   SetPropBool(*gen, "UseExtRefFreq", false);
   EXPECT_THROW(SetPropDouble(*gen, "RefFreq", 10.0), ERefusedValue);

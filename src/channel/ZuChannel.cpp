@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "modulation/EnumNames.h"
+#include "modulation/PropCommon.h"
 #include "platform/PropTable.h"
 #include "zugen4/ZuModeRules.h"
 #include "zugen4/Zugen4.hpp"
@@ -273,7 +273,10 @@ const TPropTable& TZuGen4Channel::Published() {
           .RangeNote("ZGMdC_ExtModulationA12 on channel A only"),
       Prop<&C::Frequency, &C::Set_sinFrequency>("Frequency", "output frequency")
           .Unit("kHz")
-          .Range(FREQUENCY_BOT, FREQUENCY_TOP),
+          .Range(FREQUENCY_BOT, FREQUENCY_TOP)
+          .Dynamic([](const void* o, TPropInfo& info) {
+            LimitToClock(static_cast<const C*>(o)->Generator()->GenFreq(), info);
+          }),
       Prop<&C::Amplitude, &C::Set_sinAmplitude>("Amplitude", "output amplitude, percent of full scale")
           .Unit("%")
           .Range(AMPL_BOT, AMPL_TOP)

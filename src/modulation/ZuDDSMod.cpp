@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "modulation/EnumNames.h"
+#include "modulation/PropCommon.h"
 #include "platform/PropTable.h"
 #include "zugen4/Zugen4.hpp"
 
@@ -306,11 +306,15 @@ const TPropTable& TZuGen4DDSMod::Published() {
   constexpr double kFreqTop = TZuGen4Channel::FREQUENCY_TOP;
   constexpr double kPhaseBot = TZuGen4Channel::PHASE_BOT;
   constexpr double kPhaseTop = TZuGen4Channel::PHASE_TOP;
+  // The keying frequencies pass the channel's check, and with it the clock's.
+  constexpr auto clock = [](const void* o, TPropInfo& info) {
+    LimitToClock(static_cast<const C*>(o)->Channel()->Generator()->GenFreq(), info);
+  };
   static const TPropTable table({
-      Prop<&C::F1, &C::SetF1>("F1", "frequency of keying state 1").Unit("kHz").Range(kFreqBot, kFreqTop),
-      Prop<&C::F2, &C::SetF2>("F2", "frequency of keying state 2").Unit("kHz").Range(kFreqBot, kFreqTop),
-      Prop<&C::F3, &C::SetF3>("F3", "frequency of keying state 3").Unit("kHz").Range(kFreqBot, kFreqTop),
-      Prop<&C::F4, &C::SetF4>("F4", "frequency of keying state 4").Unit("kHz").Range(kFreqBot, kFreqTop),
+      Prop<&C::F1, &C::SetF1>("F1", "frequency of keying state 1").Unit("kHz").Range(kFreqBot, kFreqTop).Dynamic(clock),
+      Prop<&C::F2, &C::SetF2>("F2", "frequency of keying state 2").Unit("kHz").Range(kFreqBot, kFreqTop).Dynamic(clock),
+      Prop<&C::F3, &C::SetF3>("F3", "frequency of keying state 3").Unit("kHz").Range(kFreqBot, kFreqTop).Dynamic(clock),
+      Prop<&C::F4, &C::SetF4>("F4", "frequency of keying state 4").Unit("kHz").Range(kFreqBot, kFreqTop).Dynamic(clock),
       Prop<&C::dF, &C::Set_dF>("dF", "frequency deviation of the user mode").Unit("Hz").Range(0.0, FREQ_DEVIAT_MAX),
       Prop<&C::Fm, &C::SetFm>("Fm", "modulation frequency of the user mode")
           .Unit("Hz")

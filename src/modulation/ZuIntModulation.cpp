@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "modulation/EnumNames.h"
+#include "modulation/PropCommon.h"
 #include "platform/PropTable.h"
 #include "zugen4/Zugen4.hpp"
 

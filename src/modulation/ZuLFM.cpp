@@ -139,8 +139,8 @@ const TPropTable& TZuGen4LFM::Published() {
       Prop<&C::FreqTop, &C::SetFreqTop>("FreqTop", "upper end of the sweep")
           .Unit("kHz")
           .Range(TZuGen4Channel::FREQUENCY_BOT, TZuGen4Channel::FREQUENCY_TOP)
-          .DynamicBounds([](const void* o, double& min, double&) {
-            min = static_cast<const TZuGen4LFM*>(o)->Channel()->Frequency();
+          .Dynamic([](const void* o, TPropInfo& info) {
+            info.Min = static_cast<const TZuGen4LFM*>(o)->Channel()->Frequency();
           })
           .RangeNote("not below the channel's Frequency"),
       Prop<&C::Tinc0, &C::SetTinc0>("Tinc0", "rising ramp time; sets the rising slope").Range(TIME_BOT, TIME_TOP),

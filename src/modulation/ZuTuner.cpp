@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "modulation/EnumNames.h"
+#include "modulation/PropCommon.h"
 #include "platform/PropTable.h"
 #include "zugen4/Zugen4.hpp"
 

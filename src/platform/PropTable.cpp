@@ -249,7 +249,6 @@ TPropInfo DescribeProp(const TPropRef& ref) {
   info.HasRange = d.HasRange;
   info.Min = d.Min;
   info.Max = d.Max;
-  if (d.Bounds) d.Bounds(ref.Object, info.Min, info.Max);
   info.MinExcluded = d.MinExcluded;
   info.MaxExcluded = d.MaxExcluded;
   info.RangeNote = d.Note;
@@ -257,6 +256,7 @@ TPropInfo DescribeProp(const TPropRef& ref) {
   info.Stored = d.Stored;
   info.ReadOnly = d.Set == nullptr;
   info.Description = d.Description;
+  if (d.Refine) d.Refine(ref.Object, info);
   return info;
 }
 

@@ -43,8 +43,8 @@ struct TPropDesc {
   std::string Description;
   double (*Get)(const void* object) = nullptr;
   void (*Set)(void* object, double value) = nullptr;  // null: read-only
-  // A bound that follows the object's state, filled in over Min/Max.
-  void (*Bounds)(const void* object, double& min, double& max) = nullptr;
+  // What follows the object's state (a bound, a note), filled in last.
+  void (*Refine)(const void* object, TPropInfo& info) = nullptr;
   // Child entries only.
   void* (*ChildObject)(const void* object) = nullptr;
   const TPropTable& (*ChildTable)() = nullptr;
@@ -82,8 +82,8 @@ struct TPropDesc {
     Stored = false;
     return *this;
   }
-  TPropDesc& DynamicBounds(void (*bounds)(const void*, double&, double&)) {
-    Bounds = bounds;
+  TPropDesc& Dynamic(void (*refine)(const void*, TPropInfo&)) {
+    Refine = refine;
     return *this;
   }
 };

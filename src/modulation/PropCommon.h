@@ -1,5 +1,6 @@
-// The enumerators of the library's enumerations as the property registry
-// names them (full and short names).
+// What several classes' property tables share: the enumerators of the
+// library's enumerations as the registry names them (full and short names),
+// and the reach of the system clock over a frequency's range.
 #pragma once
 
 #include <vector>
@@ -8,6 +9,16 @@
 #include "zugen4/ZuTypes.h"
 
 namespace Zu {
+
+// A frequency in kHz is refused where the system clock (MHz) cannot make it:
+// below a low external reference that is short of the range's top.
+inline void LimitToClock(double genFreqMHz, TPropInfo& info) {
+  const double reach = genFreqMHz * 1000.0;
+  if (!(reach < info.Max)) return;
+  info.Max = reach;
+  info.MaxExcluded = true;
+  info.RangeNote = "the system clock reaches no higher";
+}
 
 inline const std::vector<TPropEnumerator>& ModeNames() {
   static const std::vector<TPropEnumerator> names = EnumNames({
