@@ -70,6 +70,13 @@ TEST(HandleInterface, TwoSimulatedGeneratorsKeepTheirOwnSetups) {
   ASSERT_EQ(zg_deactivate(a), ZG_OK);
   EXPECT_EQ(zg_is_active(b, &active), ZG_OK);
   EXPECT_EQ(active, 1);  // b's instrument is its own
+
+  // Detached, b's instrument keeps its output: no reset goes out.
+  ASSERT_EQ(zg_sim_clear_trace(b), ZG_OK);
+  ASSERT_EQ(zg_detach(b), ZG_OK);
+  EXPECT_EQ(b.Resets(), 0);
+  EXPECT_EQ(zg_is_active(b, &active), ZG_OK);
+  EXPECT_EQ(active, 0);
 }
 
 // Every path reads as a number and as text, takes its own text back, and a

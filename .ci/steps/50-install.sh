@@ -27,3 +27,10 @@ cmake --build "$work/consumer-cmake/build" >/dev/null
 
 PKG_CONFIG_PATH="${libdir}pkgconfig" make -s -C "$work/consumer-pkgconfig"
 "$work/consumer-pkgconfig/consumer"
+
+# The Python module, from the prefix alone, with Debian's own python3.
+if [ -x /usr/bin/python3 ]; then
+  pydir=$(ls -d "$prefix"/lib/python3*/dist-packages | head -1)
+  (cd "$work" && PYTHONPATH="$pydir" /usr/bin/python3 -c \
+    'import zugen4; g = zugen4.Generator(sim=True); g.activate(); g.ChA.Mode = "gen"; print("python: %d frames, ok" % len(g.sim.frames()))')
+fi

@@ -48,6 +48,7 @@ class TDeviceDriver final : public TFtDriver {
   FT_STATUS Write(FT_HANDLE handle, const void* buf, uint32_t count, uint32_t* written) override {
     return FInner->Write(handle, buf, count, written);
   }
+  std::string LoadFailure() const override { return FInner->LoadFailure(); }
 
  private:
   std::shared_ptr<TFtDriver> FInner;
@@ -101,15 +102,6 @@ void Hook(zg_gen* h) {
     g.OnGenResponseWait = nullptr;
 }
 
-std::string StatusText(unsigned status) {
-  static const char* const kNames[] = {
-      "FT_OK",       "FT_INVALID_HANDLE",        "FT_DEVICE_NOT_FOUND", "FT_DEVICE_NOT_OPENED",
-      "FT_IO_ERROR", "FT_INSUFFICIENT_RESOURCES"};
-  std::string text = "driver status " + std::to_string(status);
-  if (status < sizeof kNames / sizeof kNames[0]) text += std::string(" (") + kNames[status] + ")";
-  return text;
-}
-
 int Record(int result, std::string message) {
   LastError() = std::move(message);
   return result;
@@ -147,8 +139,9 @@ int Guard(zg_gen* gen, const std::function<int()>& f) noexcept {
       rc = Record(ZG_ERR_FAILED, "out of memory");
     } catch (const std::exception& e) {
       if (tLinkFailed) {
+        // The system's message, then the account of what failed and how.
         std::string text = e.what();
-        if (gen && gen->Gen) text += ": " + StatusText(gen->Gen->Status());
+        if (gen && gen->Gen && !gen->Gen->LastLinkFailure().empty()) text += " (" + gen->Gen->LastLinkFailure() + ")";
         rc = Record(ZG_ERR_LINK, text);
       } else {
         rc = Record(ZG_ERR_FAILED, e.what());
@@ -183,7 +176,6 @@ std::unique_ptr<zg_gen> CreateHandle(int instrument, int device, bool flatDefaul
   if (device != 0) p.Driver = std::make_shared<TDeviceDriver>(p.Driver, device);
   if (flatDefault) p = WithGuardedTimers(std::move(p));
   h->AnyThread = flatDefault;
-  h->Device = device;
   h->Owner = std::this_thread::get_id();
   h->Gen = std::make_unique<TZuGen4>();
   h->Gen->SetPlatform(std::move(p));
@@ -213,16 +205,6 @@ using Zu::Flat::Fail;
 using Zu::Flat::Guard;
 
 namespace {
-
-// Detaching is still being added to the generator; until then the call says so.
-template <typename G>
-bool DetachGenerator(G& g) {
-  if constexpr (requires { g.Detach(); }) {
-    g.Detach();
-    return true;
-  }
-  return false;
-}
 
 // The checks of every call on a generator, then f behind the barrier.
 int OnGen(zg_gen* gen, const std::function<int()>& f) {
@@ -363,8 +345,7 @@ int ZUGEN_CALL zg_activate(zg_gen* gen) {
   return OnGen(gen, [&]() -> int {
     gen->Gen->SetActive(true);
     if (gen->Gen->Active()) return ZG_OK;
-    return Fail(ZG_ERR_LINK, "the instrument could not be opened (device " + std::to_string(gen->Device) +
-                                 "): " + Flat::StatusText(gen->Gen->Status()));
+    return Fail(ZG_ERR_LINK, gen->Gen->LastLinkFailure());
   });
 }
 
@@ -377,7 +358,7 @@ int ZUGEN_CALL zg_deactivate(zg_gen* gen) {
 
 int ZUGEN_CALL zg_detach(zg_gen* gen) {
   return OnGen(gen, [&]() -> int {
-    if (!DetachGenerator(*gen->Gen)) return Fail(ZG_ERR_UNSUPPORTED, "detaching is not part of this build");
+    gen->Gen->Detach();
     return ZG_OK;
   });
 }
@@ -624,7 +605,7 @@ int ZUGEN_CALL zg_sim_trace_count(zg_gen* gen, size_t* count) {
                                                           : kKinds[static_cast<int>(e.Kind)];
       if (e.Kind == Sim::TTraceKind::Block || e.Kind == Sim::TTraceKind::Read)
         line += " " + std::to_string(e.Bytes.size()) + " bytes";
-      if (e.Status != FT_OK) line += " -> " + Flat::StatusText(e.Status);
+      if (e.Status != FT_OK) line += " -> " + FtStatusName(e.Status);
       gen->TraceLines.push_back(std::move(line));
     }
     *count = gen->Trace.size();

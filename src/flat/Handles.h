@@ -21,7 +21,6 @@ struct zg_gen {
   std::shared_ptr<Zu::Sim::TSimDriver> SimDriver;
   std::shared_ptr<Zu::Sim::TVirtualClock> SimClock;
   std::shared_ptr<Zu::Sim::TSimTimers> SimTimers;
-  int Device = 0;
   std::thread::id Owner;
   // The flat interface's generator may be called from any thread: that
   // interface serialises its callers itself.

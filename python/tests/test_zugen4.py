@@ -1,0 +1,188 @@
+"""The Python module over simulated instruments: properties from the
+registry, errors as Python exceptions, batches, events, faults and tables."""
+import pathlib
+import subprocess
+import sys
+
+import pytest
+
+import zugen4
+from zugen4 import TZuGen4ModesCommon as Modes
+
+
+@pytest.fixture
+def gen():
+    g = zugen4.Generator(sim=True)
+    g.activate()
+    g.sim.clear_trace()
+    return g
+
+
+def resets(g):
+    return g.sim.lines().count("reset")
+
+
+def test_two_generators_keep_their_own_setups():
+    a, b = zugen4.Generator(sim=True), zugen4.Generator(sim=True)
+    a.ChA.Mode, b.ChA.Mode = Modes.ZGMdC_gen, "gen"
+    a.ChA.Frequency, b["ChA.Frequency"] = 2000.0, 3000.0
+    a.activate()
+    b.activate()
+    assert any("(2000.000 kHz)" in line for line in a.sim.lines())
+    assert not any("(3000.000 kHz)" in line for line in a.sim.lines())
+    assert any("(3000.000 kHz)" in line for line in b.sim.lines())
+    assert (a.ChA.Frequency, b.ChA.Frequency) == (2000.0, 3000.0)
+    assert a.ChA.Mode is Modes.ZGMdC_gen
+    b.sim.clear_trace()
+    b.detach()  # closed without the reset: the instrument keeps its output
+    assert not b.Active and "reset" not in b.sim.lines()
+
+
+def test_every_path_is_an_attribute_that_reads_and_takes_its_value_back(gen):
+    props = zugen4.Generator.properties()
+    assert len(props) > 50
+    for p in props:
+        node = gen
+        *parents, name = p["path"].split(".")
+        for part in parents:
+            node = getattr(node, part)
+        value = getattr(node, name)
+        assert value == gen[p["path"]], p["path"]
+        doc = getattr(type(node), name).__doc__
+        assert p["path"] in doc and p["unit"] in doc and p["range"] in doc
+        if p["read_only"]:
+            with pytest.raises(AttributeError):
+                setattr(node, name, value)
+        else:
+            setattr(node, name, value)
+            assert getattr(node, name) == value, p["path"]
+
+
+@pytest.mark.parametrize("path, value, error, words", [
+    ("ChA.Frequency", 250000, ValueError, ["ChA.Frequency", "250000", "400 to 200000 kHz"]),
+    ("ChA.IntModulation.Fm", 50000, ValueError, ["ChA.IntModulation.Fm", "50000", "1 to 20000 Hz"]),
+    ("ChA.Mode", "ZGMdC_warp", ValueError, ["ZGMdC_warp"]),
+    ("ChA.Frequncy", 1000, KeyError, ["ChA.Frequncy"]),
+    ("ChA.Frequency", [1], TypeError, ["ChA.Frequency"]),
+])
+def test_a_bad_value_raises_naming_property_value_and_range(gen, path, value, error, words):
+    with pytest.raises(error) as info:
+        gen[path] = value
+    for word in words:
+        assert word in str(info.value)
+    assert gen.ChA.Frequency == 1000.0
+    assert gen.sim.frames() == []
+
+
+def test_unknown_attributes_are_refused_not_created(gen):
+    with pytest.raises(AttributeError):
+        gen.ChA.Frequncy = 5
+    with pytest.raises(AttributeError):
+        gen.Frobnicate = 1
+
+
+def test_link_failures_raise_link_error_with_the_driver_status(gen):
+    seen = []
+    gen.OnFTError = seen.append
+    gen.sim.unplug()
+    with pytest.raises(zugen4.LinkError) as info:
+        gen.ChA.Amplitude = 40
+    assert info.value.status == zugen4.FT_IO_ERROR
+    assert info.value.status_name == "FT_IO_ERROR"
+    assert info.value.message and "FT_IO_ERROR" in info.value.detail
+    assert seen == [gen]
+
+    fresh = zugen4.Generator(sim=True)
+    fresh.sim.fail_open(zugen4.FT_DEVICE_NOT_FOUND)
+    with pytest.raises(zugen4.LinkError) as info:
+        fresh.activate()
+    assert info.value.status_name == "FT_DEVICE_NOT_FOUND"
+    assert not fresh.Active
+
+
+def test_short_writes_are_failures_and_the_trace_shows_them(gen):
+    gen.sim.fail_write(1, count=3)
+    with pytest.raises(zugen4.LinkError):
+        gen.ChA.Phase = 90
+    first = gen.sim.trace()[0]
+    assert first.kind == "frame" and len(first.data) == 6 and first.line
+    assert gen.sim.violations == []
+
+
+def test_a_batch_sends_one_update(gen):
+    with gen.batch():
+        gen.ChA.Mode = "gen"
+        gen.ChA.Frequency = 1500
+        gen.ChB.Mode = Modes.ZGMdC_gen
+        gen.ChB.Phase = 90
+        assert gen.sim.frames() == []
+    assert resets(gen) == 1
+    gen.sim.clear_trace()
+    with pytest.raises(ValueError):
+        with gen.batch():
+            gen.ChA.Frequency = 1600
+            gen.ChA.Amplitude = 400
+    assert gen.ChA.Frequency == 1600 and resets(gen) == 1  # what was taken is sent once
+    assert gen.AutoUpdate
+
+
+def test_set_many_is_all_or_nothing(gen):
+    with pytest.raises(ValueError, match="ChA.Amplitude"):
+        gen.set_many({"ChA.Frequency": 1700, "ChA.Amplitude": 400})
+    assert gen.ChA.Frequency == 1000 and gen.sim.frames() == []
+    gen.set_many([("ChA.Frequency", 1700), ("ChA.Mode", Modes.ZGMdC_gen)])
+    assert gen.ChA.Frequency == 1700 and resets(gen) == 1
+
+
+def test_events_are_callables(gen):
+    seen = []
+    gen.OnADCTimer = lambda ch: seen.append((ch, ch.Tuner.ADCValue))
+    gen.OnChangeActiveState = lambda g: seen.append(("active", g.Active))
+    gen.sim.adc = 4321
+    with gen.batch():
+        gen.ChB.Mode = Modes.ZGMdC_tuning
+        gen.ChB.Tuner.ADCTimerInterval = 100
+        gen.ChB.Tuner.ADCTimerEnabled = True
+    assert gen.sim.advance(250) >= 2
+    assert seen[0] == (gen.ChB, 4321)
+    gen.deactivate()
+    assert seen[-1] == ("active", False)
+    with pytest.raises(TypeError):
+        gen.OnADCTimer = 5
+
+
+def test_files_save_load_and_fail_as_oserror(gen, tmp_path):
+    gen.ChB.IntModulation.Fm = 500
+    gen.save(tmp_path / "setup.zg4")
+    gen.ChB.IntModulation.Fm = 700
+    gen.load(tmp_path / "setup.zg4")
+    assert gen.ChB.IntModulation.Fm == 500
+    (tmp_path / "junk.zg4").write_bytes(b"not a settings file")
+    with pytest.raises(OSError):
+        gen.load(tmp_path / "junk.zg4")
+    with pytest.raises(OSError):
+        gen.load(tmp_path / "missing.zg4")
+    with pytest.raises(OSError):
+        gen.save(tmp_path / "no" / "such" / "dir.zg4")
+    assert gen.ChB.IntModulation.Fm == 500
+
+
+def test_tables_come_as_samples_without_touching_the_instrument(gen):
+    gen.ChA.IntModulation.MathFuncType = "rect"
+    gen.sim.clear_trace()
+    table = gen.ChA.IntModulation.table()
+    assert len(table) > 1 and gen.sim.frames() == []
+    assert len(set(int(v) for v in table)) == 2  # a rectangle has two levels
+    if zugen4._numpy is not None:
+        assert table.dtype.name == "int64"
+    assert len(gen.ChB.DDSMod.table()) > 1
+
+
+EXAMPLES = sorted((pathlib.Path(__file__).parents[2] / "examples" / "python").glob("*.py"))
+
+
+@pytest.mark.parametrize("script", EXAMPLES, ids=[p.stem for p in EXAMPLES])
+def test_example_scripts_run_on_the_simulator(script):
+    done = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout
