@@ -45,6 +45,29 @@ ZUGEN_API double RoundHalfEven(double value);
 // int64 range: NaN gives 0, values beyond the range the nearest bound.
 ZUGEN_API int64_t RoundToInt64(double value);
 
+// --- register codes ---
+// The instrument's codes of physical values; TZuGen4's Conv_* members forward
+// here, and engines use these directly.
+
+// value × (num / den), the quotient formed first.
+ZUGEN_API double ScaleValue(double value, double num, double den);
+// A frequency in Hz as the 32-bit tuning word at a system clock of genFreqMHz.
+ZUGEN_API uint32_t FreqToCode(double hz, double genFreqMHz);
+// The same held within the 32-bit register: a frequency beyond what the
+// system clock can produce (a low external reference) gives the top code,
+// never the low 32 bits of a larger one.
+ZUGEN_API uint32_t FreqToRegisterCode(double hz, double genFreqMHz);
+// True when the system clock can produce hz: its code fits 32 bits.
+ZUGEN_API bool FreqFitsClock(double hz, double genFreqMHz);
+// An amplitude in percent of full scale as its 14-bit code; the smallest
+// amplitudes give -1.
+ZUGEN_API int AmplToCode(double percent);
+// The amplitude code as the register takes it, 0 to 16383: -1 sent as 16 bits
+// would read as full scale.
+ZUGEN_API uint32_t AmplToRegisterCode(double percent);
+// A phase in degrees as its 14-bit code (360 degrees give 16384).
+ZUGEN_API int PhaseToCode(double degrees);
+
 // --- bytes ---
 // Registers and table words go to the instrument most significant byte first.
 

@@ -5,14 +5,14 @@
 #include <cstdint>
 #include <memory>
 
-#include "zugen4/ZuTypes.h"
+#include "zugen4/ZuEngine.h"
 #include "zugen4/Zumathfun.h"
 
 namespace Zu {
 
 class TZuGen4FileStream;
 
-class ZUGEN_API TZuGen4DDSMod : public TPersistent {
+class ZUGEN_API TZuGen4DDSMod : public TZuGen4Engine {
  public:
   // Range of the keying times; the instrument counts them in steps of 20.
   static constexpr int32_t TIME_TOP = 1300000;
@@ -24,13 +24,20 @@ class ZUGEN_API TZuGen4DDSMod : public TPersistent {
   static constexpr double FREQ_DEVIAT_MAX = 2000000.0;
   static constexpr double PHASE_DEVIAT_MAX = 180.0;
 
-  explicit TZuGen4DDSMod(TZuGen4Channel* owner);
+  explicit TZuGen4DDSMod(TZuGen4EngineHost* owner);
   ~TZuGen4DDSMod() override;
 
   // The published properties, in settings record order (ZuRegistry.h).
   static const TPropTable& Published();
 
-  TZuGen4Channel* Channel() const { return FChannel; }
+  // --- the engine interface ---
+  const char* EngineName() const override { return "DDSMod"; }
+  bool Serves(TZuGen4ModesCommon mode) const override;
+  int EntryOrder() const override { return 2; }
+  void EnterAlone() override;
+  TZuGen4FileStream& WriteDataToFile(TZuGen4FileStream& stream) override;
+  TZuGen4FileStream& ReadDataFromFile(TZuGen4FileStream& stream) override;
+  const TPropTable& PublishedProperties() const override { return Published(); }
 
   // --- published properties ---
   // Keying frequencies in the channel's unit (kHz), checked as the channel's.
@@ -112,9 +119,6 @@ class ZUGEN_API TZuGen4DDSMod : public TPersistent {
   // there is none).
   void OutputUserReading();
 
-  TZuGen4FileStream& WriteDataToFile(TZuGen4FileStream& stream);
-  TZuGen4FileStream& ReadDataFromFile(TZuGen4FileStream& stream);
-
  private:
   void SetFreq(double& field, double v);
   void SetPhaseValue(double& field, double v);
@@ -129,7 +133,6 @@ class ZUGEN_API TZuGen4DDSMod : public TPersistent {
   static uint32_t PhaseWord(double degrees);
   uint32_t KeyingWord(int state) const;
 
-  TZuGen4Channel* FChannel;
   double FF1 = 1000.0;
   double FF2 = 1000.0;
   double FF3 = 1000.0;

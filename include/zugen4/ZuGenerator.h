@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "zugen4/ZuChannel.h"
 #include "zugen4/ZuFileStream.h"
 #include "zugen4/ZuLink.h"
 #include "zugen4/ZuModeRules.h"
@@ -16,7 +17,7 @@ namespace Zu {
 // Single-threaded by contract: a generator, its channels and engines are used
 // from one thread at a time, the one its timers were started on (the timers
 // call back there). The flat C interface serialises calls from many threads.
-class ZUGEN_API TZuGen4 : public TComponent {
+class ZUGEN_API TZuGen4 : public TComponent, public TZuGen4ChannelHost {
  public:
   static constexpr double REFFREQ_DEF = 25.0;
   static constexpr int FREQSCALE_DEF = 16;
@@ -52,12 +53,12 @@ class ZUGEN_API TZuGen4 : public TComponent {
   // Platform of this generator (driver, clock, timers); defaults to the
   // process-wide one. Change it only while the generator is inactive.
   void SetPlatform(TPlatform platform);
-  const TPlatform& Platform() const { return FPlatform; }
+  const TPlatform& Platform() const override { return FPlatform; }
 
   // --- USB command link ---
   // The link itself; the members below forward to it. Failures raise
   // OnFTError, and OnGenResponseWait runs during the wait after a command.
-  TZuGen4Link& Link() { return FLink; }
+  TZuGen4Link& Link() override { return FLink; }
   const TZuGen4Link& Link() const { return FLink; }
   bool OpenFTPort() { return FLink.Open(); }
   bool CloseFTPort() { return FLink.Close(); }
@@ -68,7 +69,7 @@ class ZUGEN_API TZuGen4 : public TComponent {
   // --- published properties ---
   // True while the link is open (and not on its way to closing).
   bool GetActive() const { return Active(); }
-  bool Active() const { return FLink.IsOpen() && !FClosing; }
+  bool Active() const override { return FLink.IsOpen() && !FClosing; }
   void SetActive(bool value);
   // Lets go of the instrument without the reset that SetActive(false) sends:
   // the instrument keeps running what it was given, and another program (or
@@ -80,9 +81,9 @@ class ZUGEN_API TZuGen4 : public TComponent {
   FT_STATUS Status() const { return FLink.Status(); }
   // A readable account of the last link failure (see TZuGen4Link::LastFailure).
   std::string LastLinkFailure() const { return FLink.LastFailure(); }
-  TZuGen4ChannelA* ChA() const { return FChA.get(); }
-  TZuGen4ChannelB* ChB() const { return FChB.get(); }
-  TZuGen4Options* Options() const { return FOptions.get(); }
+  TZuGen4ChannelA* ChA() const override { return FChA.get(); }
+  TZuGen4ChannelB* ChB() const override { return FChB.get(); }
+  TZuGen4Options* Options() const override { return FOptions.get(); }
   bool AutoUpdate() const { return FAutoUpdate; }
   void SetAutoUpdate(bool value);
   bool UseExtRefFreq() const { return FUseExtRefFreq; }
@@ -94,10 +95,10 @@ class ZUGEN_API TZuGen4 : public TComponent {
   int FreqScale() const { return FFreqScale; }
   void SetFreqScale(int value);
   // System clock in MHz: FreqScale × RefFreq.
-  double GenFreq() const { return FGenFreq; }
+  double GenFreq() const override { return FGenFreq; }
 
   // --- update cycle ---
-  void TryUpdateMode();
+  void TryUpdateMode() override;
   void UpdateMode();
   void UpdateDependentTimers();
   void ResetGen();
@@ -110,6 +111,8 @@ class ZUGEN_API TZuGen4 : public TComponent {
   // The last mode set through a channel's SetMode, refused ones included:
   // what it did to the other channel and, in words, the rule that decided.
   const TZuGen4ModeChange& LastModeChange() const { return FLastModeChange; }
+  void NoteModeChange(const TZuGen4ModeChange& change) override { FLastModeChange = change; }
+  TZuGen4* HostGenerator() const override { return const_cast<TZuGen4*>(this); }
 
   // --- reference clock ---
   void CalcGenFreq();
@@ -156,15 +159,13 @@ class ZUGEN_API TZuGen4 : public TComponent {
   TZuGen4FileStream& ReadDataFromFile(TZuGen4FileStream& stream);
 
   // --- events ---
+  // OnParamValueError, OnADCTimer, OnChModeChange and OnOverModulation come
+  // from TZuGen4ChannelHost: the channels and engines raise them.
   TNotifyEvent OnFTError;
-  TParamValueErrorEvent OnParamValueError;
-  TChannelEvent OnADCTimer;
   TNotifyEvent AfterUpdate;
-  TChModeChangeEvent OnChModeChange;
   TNotifyEvent OnChangeActiveState;
   TNotifyEvent OnGenResponseWait;
   TNotifyEvent OnErrorFile;
-  TOverModulationEvent OnOverModulation;
 
  private:
   void SaveTo(const std::string& FileName, TFileNameEncoding encoding);
@@ -182,7 +183,6 @@ class ZUGEN_API TZuGen4 : public TComponent {
     }
   }
 
-  friend class TZuGen4Channel;  // records the mode changes
   TZuGen4ModeChange FLastModeChange;
   TPlatform FPlatform;
   TZuGen4Link FLink;

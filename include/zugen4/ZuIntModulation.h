@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <memory>
 
-#include "zugen4/ZuTypes.h"
+#include "zugen4/ZuEngine.h"
 #include "zugen4/Zumathfun.h"
 
 namespace Zu {
 
-class ZUGEN_API TZuGen4IntModulation : public TPersistent {
+class ZUGEN_API TZuGen4IntModulation : public TZuGen4Engine {
  public:
   static constexpr double FREQ_MOD_BOT = 1.0;
   static constexpr double FREQ_MOD_TOP = 20000.0;
@@ -21,13 +21,23 @@ class ZUGEN_API TZuGen4IntModulation : public TPersistent {
   static constexpr int F_Ftimer = 88473600;
   static constexpr const char* MSG_DIVIDER_OVERFLOW = "Переполнение делителя! (> FF80 или > FF00 )";
 
-  explicit TZuGen4IntModulation(TZuGen4Channel* owner);
+  explicit TZuGen4IntModulation(TZuGen4EngineHost* owner);
   ~TZuGen4IntModulation() override;
 
   // The published properties, in settings record order (ZuRegistry.h).
   static const TPropTable& Published();
 
-  TZuGen4Channel* Channel() const { return FChannel; }
+  // --- the engine interface ---
+  const char* EngineName() const override { return "IntModulation"; }
+  bool Serves(TZuGen4ModesCommon mode) const override;
+  int EntryOrder() const override { return 1; }
+  void EnterAlone() override;
+  void EnterPaired(TZuGen4Engine& b) override;
+  double MaxAmplitude() const override;
+  TZuGen4FileStream& WriteDataToFile(TZuGen4FileStream& stream) override;
+  TZuGen4FileStream& ReadDataFromFile(TZuGen4FileStream& stream) override;
+  const TPropTable& PublishedProperties() const override { return Published(); }
+
   // The table object; it holds the last table computed.
   const TMathFunction* MathFunction() const { return FMathFunction.get(); }
 
@@ -55,6 +65,9 @@ class ZUGEN_API TZuGen4IntModulation : public TPersistent {
   int RdsBytes() const { return FRdsBytes; }
   uint32_t La() const { return FLa; }
 
+  // Opens the channel with its sine and loads the table (single: the whole memory).
+  void Enter(bool single);
+
   // --- table and timer ---
   // single: the table may fill the whole memory (single and duplex modulation);
   // otherwise each channel has half of it.
@@ -79,15 +92,12 @@ class ZUGEN_API TZuGen4IntModulation : public TPersistent {
   void StopDuplexModulation();
 
   // --- settings file record ---
-  TZuGen4FileStream& WriteDataToFile(TZuGen4FileStream& stream);
-  TZuGen4FileStream& ReadDataFromFile(TZuGen4FileStream& stream);
 
  private:
   // The quantity as the instrument encodes it in the start command.
   uint8_t TypeCode() const;
   void Send(TZuGen4Commands code, uint8_t b1 = 0, uint8_t b2 = 0, uint8_t b3 = 0, uint8_t b4 = 0);
 
-  TZuGen4Channel* FChannel;
   TZuGen4AFPModes FType = ZGAFPms_freq;
   int FFm = 1000;
   int FdA = 50;

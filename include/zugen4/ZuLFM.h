@@ -1,11 +1,11 @@
 // Linear frequency sweep between the channel's frequency and FreqTop.
 #pragma once
 
-#include "zugen4/ZuTypes.h"
+#include "zugen4/ZuEngine.h"
 
 namespace Zu {
 
-class ZUGEN_API TZuGen4LFM : public TPersistent {
+class ZUGEN_API TZuGen4LFM : public TZuGen4Engine {
  public:
   // Accepted range of the four times.
   static constexpr double TIME_BOT = 10.0;
@@ -14,13 +14,21 @@ class ZUGEN_API TZuGen4LFM : public TPersistent {
   static constexpr double MUL_COEF = 1073741824.0;
   static constexpr double DIV_COEF = 10000000.0;
 
-  explicit TZuGen4LFM(TZuGen4Channel* owner);
+  explicit TZuGen4LFM(TZuGen4EngineHost* owner);
   ~TZuGen4LFM() override;
 
   // The published properties, in settings record order (ZuRegistry.h).
   static const TPropTable& Published();
 
-  TZuGen4Channel* Channel() const { return FChannel; }
+  // --- the engine interface ---
+  const char* EngineName() const override { return "LFM"; }
+  bool Serves(TZuGen4ModesCommon mode) const override;
+  int EntryOrder() const override { return 5; }
+  void EnterAlone() override;
+  void EnterPaired(TZuGen4Engine& b) override;
+  TZuGen4FileStream& WriteDataToFile(TZuGen4FileStream& stream) override;
+  TZuGen4FileStream& ReadDataFromFile(TZuGen4FileStream& stream) override;
+  const TPropTable& PublishedProperties() const override { return Published(); }
 
   // --- published properties ---
   // Upper end of the sweep, in the unit of the channel's Frequency; refused
@@ -39,11 +47,11 @@ class ZUGEN_API TZuGen4LFM : public TPersistent {
   // True within [TIME_BOT, TIME_TOP]; otherwise reports t through
   // OnParamValueError.
   bool CheckTimeRange(double t);
+  // Opens the channel with its sine, then StartLFM.
+  void Enter(bool startSweep);
   // Loads the sweep; with startSweep also the phase durations and the run
   // command.
   void StartLFM(bool startSweep);
-  TZuGen4FileStream& WriteDataToFile(TZuGen4FileStream& stream);
-  TZuGen4FileStream& ReadDataFromFile(TZuGen4FileStream& stream);
 
   // Best fraction A/B for X/Y whose terms stay within the bounds (0: none), from
   // the continued-fraction expansion. Negative or non-finite X or Y, or a NaN
@@ -55,7 +63,6 @@ class ZUGEN_API TZuGen4LFM : public TPersistent {
   void SetTime(int& field, int v);
   void SendRamp(uint8_t code, double X, int time);
 
-  TZuGen4Channel* FChannel;
   int FFreqTop = 0;
   int FTinc0 = 0;
   int FTinc1 = 0;

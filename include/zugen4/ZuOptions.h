@@ -5,9 +5,11 @@
 
 namespace Zu {
 
+class TZuGen4ChannelHost;
+
 class ZUGEN_API TZuGen4Options : public TPersistent {
  public:
-  explicit TZuGen4Options(TZuGen4* owner);
+  explicit TZuGen4Options(TZuGen4ChannelHost* owner);
   ~TZuGen4Options() override;
 
   // The published properties, in settings record order (ZuRegistry.h).
@@ -23,7 +25,7 @@ class ZUGEN_API TZuGen4Options : public TPersistent {
   TZuGen4FileStream& ReadDataFromFile(TZuGen4FileStream& stream);
 
  private:
-  TZuGen4* FGenerator;
+  TZuGen4ChannelHost* FGenerator;
   bool FEnableDuplexIntMod = false;
   bool FOverModulationNotify = true;
 };

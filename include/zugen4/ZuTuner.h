@@ -5,21 +5,32 @@
 #include <memory>
 
 #include "zugen4/Timers.h"
-#include "zugen4/ZuTypes.h"
+#include "zugen4/ZuEngine.h"
 
 namespace Zu {
 
-class ZUGEN_API TZuGen4Tuner : public TPersistent {
+class ZUGEN_API TZuGen4Tuner : public TZuGen4Engine {
  public:
   static constexpr const char* MSG_TIMER_ERROR = "Невозможно создать таймер!";
 
-  explicit TZuGen4Tuner(TZuGen4Channel* owner);
+  explicit TZuGen4Tuner(TZuGen4EngineHost* owner);
   ~TZuGen4Tuner() override;
 
   // The published properties, in settings record order (ZuRegistry.h).
   static const TPropTable& Published();
 
-  TZuGen4Channel* Channel() const { return FChannel; }
+  // --- the engine interface ---
+  const char* EngineName() const override { return "Tuner"; }
+  bool Serves(TZuGen4ModesCommon mode) const override;
+  int EntryOrder() const override { return 3; }
+  void EnterAlone() override;
+  void EnterPaired(TZuGen4Engine& b) override;
+  double MaxAmplitude() const override { return ScaleLimit(FScale); }
+  bool FitScale(double& limit) override;
+  TZuGen4FileStream& WriteDataToFile(TZuGen4FileStream& stream) override;
+  TZuGen4FileStream& ReadDataFromFile(TZuGen4FileStream& stream) override;
+  const TPropTable& PublishedProperties() const override { return Published(); }
+
   TZuGen4AFPModes Type() const { return FType; }
   void SetType(TZuGen4AFPModes t);
   int Scale() const { return FScale; }
@@ -38,13 +49,10 @@ class ZUGEN_API TZuGen4Tuner : public TPersistent {
   void ADCTimer();
   void GetADCValue();
   void SetModeFreqTune();
-  TZuGen4FileStream& WriteDataToFile(TZuGen4FileStream& stream);
-  TZuGen4FileStream& ReadDataFromFile(TZuGen4FileStream& stream);
   void SetModeAmplTune();
   void SetModePhaseTune();
 
  private:
-  TZuGen4Channel* FChannel;
   TZuGen4AFPModes FType = ZGAFPms_freq;
   int FScale = 0;
   uint32_t FADCValue = 0;

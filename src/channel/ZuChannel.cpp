@@ -7,16 +7,12 @@
 #include "modulation/PropCommon.h"
 #include "platform/PropTable.h"
 #include "zugen4/ZuModeRules.h"
-#include "zugen4/Zugen4.hpp"
+#include "zugen4/ZuOptions.h"
 
 namespace Zu {
 
-TZuGen4Channel::TZuGen4Channel(TZuGen4* owner, TZuGen4ChNames type) : FGenerator(owner), FChannelType(type) {
-  FIntModulation = std::make_unique<TZuGen4IntModulation>(this);
-  FExtModulation = std::make_unique<TZuGen4ExtModulation>(this);
-  FTuner = std::make_unique<TZuGen4Tuner>(this);
-  FLFM = std::make_unique<TZuGen4LFM>(this);
-  FDDSMod = std::make_unique<TZuGen4DDSMod>(this);
+TZuGen4Channel::TZuGen4Channel(TZuGen4ChannelHost* owner, TZuGen4ChNames type) : FGenerator(owner), FChannelType(type) {
+  MakeEngines(static_cast<TZuGen4EngineTypes*>(nullptr));
   FFrequency = 1000.0;
   FAmplitude = 100.0;
   FPhase = 0.0;
@@ -25,16 +21,14 @@ TZuGen4Channel::TZuGen4Channel(TZuGen4* owner, TZuGen4ChNames type) : FGenerator
 TZuGen4Channel::~TZuGen4Channel() { DestroyEngines(); }
 
 void TZuGen4Channel::DestroyEngines() {
-  FIntModulation.reset();
-  FExtModulation.reset();
-  FTuner.reset();
-  FLFM.reset();
-  FDDSMod.reset();
+  for (auto& engine : FEngines) engine.reset();
 }
 
-void TZuGen4Channel::DestroyTuner() { FTuner.reset(); }
+void TZuGen4Channel::DestroyTuner() {
+  FEngines[IndexOf<TZuGen4Tuner>(static_cast<TZuGen4EngineTypes*>(nullptr))].reset();
+}
 
-TZuGen4ChannelA::TZuGen4ChannelA(TZuGen4* owner) : TZuGen4Channel(owner, ZGCN_A) {}
+TZuGen4ChannelA::TZuGen4ChannelA(TZuGen4ChannelHost* owner) : TZuGen4Channel(owner, ZGCN_A) {}
 TZuGen4ChannelA::~TZuGen4ChannelA() {
   // Channel A stops its polling timer before anything else goes away.
   DestroyTuner();
@@ -42,7 +36,7 @@ TZuGen4ChannelA::~TZuGen4ChannelA() {
 }
 void TZuGen4ChannelA::Loaded() { TZuGen4Channel::Loaded(); }
 
-TZuGen4ChannelB::TZuGen4ChannelB(TZuGen4* owner) : TZuGen4Channel(owner, ZGCN_B) {}
+TZuGen4ChannelB::TZuGen4ChannelB(TZuGen4ChannelHost* owner) : TZuGen4Channel(owner, ZGCN_B) {}
 TZuGen4ChannelB::~TZuGen4ChannelB() { DestroyEngines(); }
 void TZuGen4ChannelB::Loaded() { TZuGen4Channel::Loaded(); }
 
@@ -57,12 +51,37 @@ TZuGen4Channel* TZuGen4Channel::GetOtherCh() const {
   return FGenerator->ChA();
 }
 
+// --- what the engines see ---
+
+TZuGen4Engine* TZuGen4Channel::OtherEngine(const TZuGen4Engine* mine) const {
+  const TZuGen4Channel* other = GetOtherCh();
+  if (!other) return nullptr;
+  for (size_t i = 0; i < FEngines.size(); ++i)
+    if (FEngines[i].get() == mine) return other->FEngines[i].get();
+  return nullptr;
+}
+
+double TZuGen4Channel::GenFreq() const { return FGenerator->GenFreq(); }
+bool TZuGen4Channel::GeneratorActive() const { return FGenerator->Active(); }
+std::shared_ptr<TTimerService> TZuGen4Channel::Timers() const { return FGenerator->Platform().Timers; }
+bool TZuGen4Channel::DuplexIntModEnabled() const { return FGenerator->Options()->EnableDuplexIntMod(); }
+
+void TZuGen4Channel::ReportParamValueError(TZuGen4Parameters param, double value) {
+  if (FGenerator->OnParamValueError) FGenerator->OnParamValueError(this, param, &value);
+}
+
+void TZuGen4Channel::ReportADCReading() {
+  // A copy: the handler may destroy the generator, and with it the event.
+  const TChannelEvent handler = FGenerator->OnADCTimer;
+  if (handler) handler(this);
+}
+
 // --- parameters ---
 
 bool TZuGen4Channel::CheckFreqRange(double f) {
   // Below a low external reference the system clock may not reach the top of
   // the range: such a frequency is refused like one outside it.
-  if (f >= FREQUENCY_BOT && f <= FREQUENCY_TOP && FGenerator->FreqFitsClock(f * 1000.0)) return true;
+  if (f >= FREQUENCY_BOT && f <= FREQUENCY_TOP && FreqFitsClock(f * 1000.0, FGenerator->GenFreq())) return true;
   if (FGenerator->OnParamValueError) FGenerator->OnParamValueError(this, ZGPrm_Frequency, &f);
   return false;
 }
@@ -78,7 +97,7 @@ void TZuGen4Channel::Set_sinFrequency(double f) {
   if (!CheckFreqRange(f)) return;
   FFrequency = f;
   // The sweep's top follows the frequency up, never down.
-  if (static_cast<double>(FLFM->FFreqTop) < f) FLFM->FFreqTop = static_cast<int>(std::trunc(f));
+  if (static_cast<double>(LFM()->FFreqTop) < f) LFM()->FFreqTop = static_cast<int>(std::trunc(f));
   UpdateMode();
 }
 
@@ -96,42 +115,19 @@ void TZuGen4Channel::SetPhase(double p) {
 
 // --- over-modulation ---
 
-namespace {
-// Amplitude left free when a modulation spans 100 × 2^(scale − 21) percent.
-double ScaleLimit(int scale) { return 100.0 - 100.0 * std::exp2(static_cast<double>(scale) - 21.0); }
-}  // namespace
-
 double TZuGen4Channel::GetMaxAmplAvoidOverMod() const {
-  switch (FMode) {
-    case ZGMdC_tuning: return ScaleLimit(FTuner->Scale());
-    case ZGMdC_IntModulation: {
-      const double limit = 100.0 / (1.0 + static_cast<double>(FIntModulation->dA()) / 100.0);
-      return static_cast<double>(RoundToInt64(limit));
-    }
-    case ZGMdC_ExtModulation:
-    case ZGMdC_ExtModulationA12:
-    case ZGMdC_ExtModulationAB1: return ScaleLimit(FExtModulation->Scale());
-    default: return 100.0;
-  }
+  for (const auto& engine : FEngines)
+    if (engine->Serves(FMode)) return engine->MaxAmplitude();
+  return 100.0;
 }
 
 void TZuGen4Channel::CorrectAmplAvoidOverModul() {
-  int s = 0;
-  switch (FMode) {
-    case ZGMdC_tuning:
-      if (FTuner->Scale() < 7 || FTuner->Scale() > 21) FTuner->SetScale(20);
-      s = FTuner->Scale();
-      break;
-    case ZGMdC_ExtModulation:
-    case ZGMdC_ExtModulationA12:
-    case ZGMdC_ExtModulationAB1:
-      if (FExtModulation->Scale() < 7 || FExtModulation->Scale() > 20) FExtModulation->SetScale(20);
-      s = FExtModulation->Scale();
-      break;
-    default: return;
+  for (const auto& engine : FEngines) {
+    if (!engine->Serves(FMode)) continue;
+    double limit = 0.0;
+    if (engine->FitScale(limit) && FAmplitude > limit) FAmplitude = limit;
+    return;
   }
-  const double limit = ScaleLimit(s);
-  if (FAmplitude > limit) FAmplitude = limit;
 }
 
 void TZuGen4Channel::NotifyOverModulation(TZuGen4AFPModes engineType) {
@@ -143,15 +139,15 @@ void TZuGen4Channel::NotifyOverModulation(TZuGen4AFPModes engineType) {
     return;
   }
   // No poll may interrupt the host while it decides what to do.
-  const bool polling = FTuner->ADCTimerEnabled();
-  FTuner->SetADCTimerEnabled(false);
+  const bool polling = Tuner()->ADCTimerEnabled();
+  Tuner()->SetADCTimerEnabled(false);
   try {
     FGenerator->OnOverModulation(this, limit);
   } catch (...) {
-    FTuner->SetADCTimerEnabled(polling);
+    Tuner()->SetADCTimerEnabled(polling);
     throw;
   }
-  FTuner->SetADCTimerEnabled(polling);
+  Tuner()->SetADCTimerEnabled(polling);
 }
 
 // --- mode state machine ---
@@ -170,7 +166,7 @@ void TZuGen4Channel::SetMode(TZuGen4ModesCommon m) {
   // Recorded first, so that the handlers of the events below can tell which
   // rule applied.
   const TZuGen4Channel* other = GetOtherCh();
-  FGenerator->FLastModeChange = ApplyModeRules(FChannelType, m, other ? other->FMode : ZGMdC_off);
+  FGenerator->NoteModeChange(ApplyModeRules(FChannelType, m, other ? other->FMode : ZGMdC_off));
   if (!CheckEnableNewMode(m)) return;
   FMode = m;
   RaiseModeChange(this, false);
@@ -202,16 +198,15 @@ void TZuGen4Channel::SetAutoUpdate(bool v) {
   if (v) UpdateMode();
 }
 
-void TZuGen4Channel::UpdateDependentTimers() { FTuner->UpdateADCTimer(); }
+void TZuGen4Channel::UpdateDependentTimers() { Tuner()->UpdateADCTimer(); }
 
 // --- entry operations ---
 
 void TZuGen4Channel::WriteAFPtoGen() {
-  TZuGen4& gen = *FGenerator;
-  const uint32_t freq = gen.FreqToRegister(TZuGen4::Conv_Value(FFrequency, 1000.0, 1.0));
+  const uint32_t freq = FreqToRegisterCode(ScaleValue(FFrequency, 1000.0, 1.0), FGenerator->GenFreq());
   Link().WriteCmd(TZuGen4Cmd::With32(FChannelType, ZGCmd_Freq, freq));
-  Link().WriteCmd(TZuGen4Cmd::With16(FChannelType, ZGCmd_Ampl, TZuGen4::AmplToRegister(FAmplitude)));
-  const auto phase = static_cast<uint32_t>(TZuGen4::Conv_PhaseToCode(FPhase));
+  Link().WriteCmd(TZuGen4Cmd::With16(FChannelType, ZGCmd_Ampl, AmplToRegisterCode(FAmplitude)));
+  const auto phase = static_cast<uint32_t>(PhaseToCode(FPhase));
   Link().WriteCmd(TZuGen4Cmd::With16(FChannelType, ZGCmd_Phase, phase));
 }
 
@@ -220,48 +215,24 @@ void TZuGen4Channel::SetModeSinGeneration() {
   WriteAFPtoGen();
 }
 
-void TZuGen4Channel::SetModeTuning() {
-  NotifyOverModulation(FTuner->Type());
-  SetOpened(true);
-  WriteAFPtoGen();
-  switch (FTuner->Type()) {
-    case ZGAFPms_freq: FTuner->SetModeFreqTune(); break;
-    case ZGAFPms_ampl: FTuner->SetModeAmplTune(); break;
-    case ZGAFPms_phase: FTuner->SetModePhaseTune(); break;
-  }
-}
-
-void TZuGen4Channel::SetModeIntModulation(bool start) {
-  NotifyOverModulation(FIntModulation->Type());
-  SetOpened(true);
-  WriteAFPtoGen();
-  FIntModulation->WriteReadings(start);
-}
-
-void TZuGen4Channel::SetModeExtModulation(bool start) {
-  NotifyOverModulation(FExtModulation->Type());
-  SetOpened(true);
-  WriteAFPtoGen();
-  const bool a12 = FMode == ZGMdC_ExtModulationA12;
-  switch (FExtModulation->Type()) {
-    case ZGAFPms_freq: FExtModulation->SetModeFreqMod(start, a12); break;
-    case ZGAFPms_ampl: FExtModulation->SetModeAmplMod(start, a12); break;
-    case ZGAFPms_phase: FExtModulation->SetModePhaseMod(start, a12); break;
-  }
-}
-
-void TZuGen4Channel::SetModeLFM(bool start) {
-  SetOpened(true);
-  WriteAFPtoGen();
-  FLFM->StartLFM(start);
-}
-
-void TZuGen4Channel::SetModeDDSMod() {
-  SetOpened(true);
-  FDDSMod->StartDDSMod();
-}
+// The entry of each engine's mode lives with the engine.
+void TZuGen4Channel::SetModeTuning() { Tuner()->EnterAlone(); }
+void TZuGen4Channel::SetModeIntModulation(bool start) { IntModulation()->Enter(start); }
+void TZuGen4Channel::SetModeExtModulation(bool start) { ExtModulation()->Enter(start); }
+void TZuGen4Channel::SetModeLFM(bool start) { LFM()->Enter(start); }
+void TZuGen4Channel::SetModeDDSMod() { DDSMod()->EnterAlone(); }
 
 void TZuGen4Channel::SetModeOff() { SetOpened(false); }
+
+// Both external starts act on the two channels, so they are defined here.
+void TZuGen4ExtModulation::StartDoubleModulation(TZuGen4ChannelA* a, TZuGen4ChannelB* b) {
+  if (!a || !b) return;
+  StartDouble(*a->ExtModulation(), *b->ExtModulation());
+}
+
+void TZuGen4ExtModulation::StartDuplexModulation(TZuGen4ChannelA* a) {
+  if (a) a->ExtModulation()->StartDuplex();
+}
 
 // --- published properties ---
 

@@ -1,11 +1,11 @@
 #include "zugen4/ZuOptions.h"
 
 #include "platform/PropTable.h"
-#include "zugen4/Zugen4.hpp"
+#include "zugen4/ZuChannel.h"
 
 namespace Zu {
 
-TZuGen4Options::TZuGen4Options(TZuGen4* owner) : FGenerator(owner) {}
+TZuGen4Options::TZuGen4Options(TZuGen4ChannelHost* owner) : FGenerator(owner) {}
 TZuGen4Options::~TZuGen4Options() = default;
 
 void TZuGen4Options::SetEnableDuplexIntMod(bool v) {

@@ -6,39 +6,21 @@
 
 namespace Zu {
 
-uint32_t TZuGen4::Conv_FreqToCode(double freq) const {
-  const double k = 4294.967296 / FGenFreq;
-  const double code = freq * k;
-  return static_cast<uint32_t>(static_cast<uint64_t>(RoundToInt64(code)));
-}
+uint32_t TZuGen4::Conv_FreqToCode(double freq) const { return FreqToCode(freq, FGenFreq); }
 
-bool TZuGen4::FreqFitsClock(double freq) const {
-  const int64_t code = RoundToInt64(freq * (4294.967296 / FGenFreq));
-  return code >= 0 && code <= int64_t{0xFFFFFFFF};
-}
+bool TZuGen4::FreqFitsClock(double freq) const { return Zu::FreqFitsClock(freq, FGenFreq); }
 
-uint32_t TZuGen4::FreqToRegister(double freq) const {
-  const int64_t code = RoundToInt64(freq * (4294.967296 / FGenFreq));
-  return static_cast<uint32_t>(std::clamp<int64_t>(code, 0, 0xFFFFFFFF));
-}
+uint32_t TZuGen4::FreqToRegister(double freq) const { return FreqToRegisterCode(freq, FGenFreq); }
 
 double TZuGen4::Conv_CodeToFreq(const double code) const { return (code + 1.0) * (0.000232830643654 * FGenFreq); }
 
-int TZuGen4::Conv_AmplToCode(double ampl) {
-  const double code = 163.84 * ampl - 1.0;
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(RoundToInt64(code))));
-}
+int TZuGen4::Conv_AmplToCode(double ampl) { return AmplToCode(ampl); }
 
-uint32_t TZuGen4::AmplToRegister(double ampl) {
-  return static_cast<uint32_t>(std::clamp(Conv_AmplToCode(ampl), 0, 16383));
-}
+uint32_t TZuGen4::AmplToRegister(double ampl) { return AmplToRegisterCode(ampl); }
 
 double TZuGen4::Conv_CodeToAmpl(const double code) { return (code + 1.0) * 0.0061035156; }
 
-int TZuGen4::Conv_PhaseToCode(double phase) {
-  const double code = 45.51111111111111 * phase;
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(RoundToInt64(code))));
-}
+int TZuGen4::Conv_PhaseToCode(double phase) { return PhaseToCode(phase); }
 
 double TZuGen4::Conv_CodeToPhase(const double code) {
   double p = code * 0.0219726563;
@@ -53,10 +35,7 @@ double TZuGen4::Conv_AmplTodB(const double ampl) {
 
 double TZuGen4::Conv_AdBToAmpl(const double dB) { return 100.0 * std::pow(1.12201845430196, dB); }
 
-double TZuGen4::Conv_Value(double value, const double num, const double den) {
-  const double q = num / den;
-  return value * q;
-}
+double TZuGen4::Conv_Value(double value, const double num, const double den) { return ScaleValue(value, num, den); }
 
 double TZuGen4::Conv_Value(double value, const double num, const double den, const signed char digit) {
   const double x = Conv_Value(value, num, den);

@@ -1,6 +1,8 @@
 // Construction, activation and the update cycle of the generator.
+#include <algorithm>
 #include <limits>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/PropTable.h"
 #include "zugen4/Zugen4.hpp"
@@ -147,62 +149,54 @@ void TZuGen4::UpdateMode() {
     if (second) second->SetModeSinGeneration();
     UpdateDDSs(true);
   }
-  if (select(ZGMdC_IntModulation)) SetModeIntModulation(first, second);
-  if (a->Mode() == ZGMdC_DDSMod) a->SetModeDDSMod();
-  if (b->Mode() == ZGMdC_DDSMod) b->SetModeDDSMod();
-  if (select(ZGMdC_tuning)) first->SetModeTuning();
-  if (select(ZGMdC_ExtModulation)) SetModeExtModulation(first, second);
-  if (a->Mode() == ZGMdC_ExtModulationA12) SetModeExtModulation(a, nullptr);
-  if (a->Mode() == ZGMdC_ExtModulationAB1) {
-    b->SetOpened(true);
-    b->WriteAFPtoGen();
-    a->SetModeExtModulation(false);
-    TZuGen4ExtModulation::StartDuplexModulation(FChA.get());
+  // Then each engine's modes, in the order the instrument needs them loaded.
+  const auto& enginesA = a->Engines();
+  const auto& enginesB = b->Engines();
+  std::vector<size_t> order(enginesA.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t x, size_t y) { return enginesA[x]->EntryOrder() < enginesA[y]->EntryOrder(); });
+  for (size_t i : order) {
+    TZuGen4Engine& ea = *enginesA[i];
+    TZuGen4Engine& eb = *enginesB[i];
+    const bool inA = ea.Serves(a->Mode());
+    const bool inB = eb.Serves(b->Mode());
+    if (inA && inB) {
+      ea.EnterPaired(eb);
+    } else if (inA) {
+      ea.EnterAlone();
+    } else if (inB) {
+      eb.EnterAlone();
+    }
   }
-  if (select(ZGMdC_LFM)) SetModeLFM(first, second);
   Fire(AfterUpdate);
 }
 
 void TZuGen4::SetModeIntModulation(TZuGen4Channel* first, TZuGen4Channel* second) {
   if (!first) return;
-  if (!second) {
-    first->SetModeIntModulation(true);
-    first->IntModulation()->StartSingleModulation(true);
-  } else if (FOptions->EnableDuplexIntMod()) {
-    first->SetModeIntModulation(true);
-    second->SetOpened(true);
-    second->WriteAFPtoGen();
-    first->IntModulation()->StartDuplexModulation(true);
+  if (second) {
+    first->IntModulation()->EnterPaired(*second->IntModulation());
   } else {
-    first->SetModeIntModulation(false);
-    first->IntModulation()->StartModulationCmd(ZGCmd_IntModPrepare);
-    second->SetModeIntModulation(false);
-    second->IntModulation()->StartModulationCmd(ZGCmd_IntModPrepare);
-    first->IntModulation()->StartDoubleModulation(true);
+    first->IntModulation()->EnterAlone();
   }
 }
 
 void TZuGen4::SetModeExtModulation(TZuGen4Channel* first, TZuGen4Channel* second) {
   if (!first) return;
-  if (!second) {
+  if (second) {
+    first->ExtModulation()->EnterDouble(*second->ExtModulation());
+  } else {
     first->SetModeExtModulation(true);
-    return;
   }
-  first->SetModeExtModulation(false);
-  second->SetModeExtModulation(false);
-  // The pair is always A and B; the joint start takes them in that order.
-  TZuGen4ExtModulation::StartDoubleModulation(FChA.get(), FChB.get());
 }
 
 void TZuGen4::SetModeLFM(TZuGen4Channel* first, TZuGen4Channel* second) {
   if (!first) return;
-  if (!second) {
-    first->SetModeLFM(true);
-    return;
+  if (second) {
+    first->LFM()->EnterPaired(*second->LFM());
+  } else {
+    first->LFM()->EnterAlone();
   }
-  // The first sweep is loaded without its run command; the second one starts both.
-  first->SetModeLFM(false);
-  second->SetModeLFM(true);
 }
 
 bool TZuGen4::CompareIntModForDuplex() const { return FChA->IntModulation()->Type() == FChB->IntModulation()->Type(); }

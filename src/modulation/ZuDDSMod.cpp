@@ -8,7 +8,6 @@
 
 #include "modulation/PropCommon.h"
 #include "platform/PropTable.h"
-#include "zugen4/Zugen4.hpp"
 
 namespace Zu {
 
@@ -35,8 +34,8 @@ uint16_t StepCount(double t) {
 
 }  // namespace
 
-TZuGen4DDSMod::TZuGen4DDSMod(TZuGen4Channel* owner)
-    : FChannel(owner), FMathFunction(std::make_unique<TMathFunction>()) {
+TZuGen4DDSMod::TZuGen4DDSMod(TZuGen4EngineHost* owner)
+    : TZuGen4Engine(owner), FMathFunction(std::make_unique<TMathFunction>()) {
   // The instrument takes four-byte readings, most significant byte first, the
   // last reading of the period first.
   FMathFunction->SetHalfOfPeriod(FContBidiRamp);
@@ -146,8 +145,7 @@ void TZuGen4DDSMod::SetCC(double v) {
 
 bool TZuGen4DDSMod::CheckTimeRange(double t) {
   if (t >= TIME_BOT && t <= TIME_TOP) return true;
-  TZuGen4* gen = FChannel->Generator();
-  if (gen->OnParamValueError) gen->OnParamValueError(FChannel, ZGPrm_DDSModTime, &t);
+  FChannel->ReportParamValueError(ZGPrm_DDSModTime, t);
   return false;
 }
 
@@ -197,14 +195,12 @@ uint8_t TZuGen4DDSMod::ControlByte() const { return KeysPhase() ? 0xC6 : 0x86; }
 uint8_t TZuGen4DDSMod::SelectorByte() const { return FChannel->ChannelType() == ZGCN_A ? 0x40 : 0x42; }
 
 uint32_t TZuGen4DDSMod::FreqWord(double kHz) const {
-  return FChannel->Generator()->FreqToRegister(TZuGen4::Conv_Value(kHz, 1000.0, 1.0));
+  return FreqToRegisterCode(ScaleValue(kHz, 1000.0, 1.0), FChannel->GenFreq());
 }
 
 // The 14-bit phase code in bits 18 to 31; a code of 16384 (a whole turn)
 // drops out of the word and reads as 0 degrees, which it is.
-uint32_t TZuGen4DDSMod::PhaseWord(double degrees) {
-  return static_cast<uint32_t>(TZuGen4::Conv_PhaseToCode(degrees)) << 18;
-}
+uint32_t TZuGen4DDSMod::PhaseWord(double degrees) { return static_cast<uint32_t>(PhaseToCode(degrees)) << 18; }
 
 uint32_t TZuGen4DDSMod::KeyingWord(int state) const {
   const double freqs[4] = {FF1, FF2, FF3, FF4};
@@ -224,7 +220,6 @@ void TZuGen4DDSMod::StartDDSMod() {
 }
 
 void TZuGen4DDSMod::Start_xSK() {
-  TZuGen4& gen = *FChannel->Generator();
   const bool quad = FMode == ZGTMs_QxSK;
   const int states = quad ? 4 : 2;
   const uint8_t c = ControlByte();
@@ -237,7 +232,7 @@ void TZuGen4DDSMod::Start_xSK() {
     const uint16_t n = StepCount(times[k]);
     Send(kRamps[k], ByteOf(n, 0), ByteOf(n, 1), static_cast<uint8_t>(2 * k + 1), static_cast<uint8_t>(8 * k));
   }
-  gen.UpdateDDSs(false);
+  UpdateDDSs(false);
 
   for (int k = 0; k < states; ++k) OutputReading(static_cast<char>(k));
   if (FUseExtTimes) {
@@ -245,7 +240,7 @@ void TZuGen4DDSMod::Start_xSK() {
     return;
   }
   Send(ZGCmd_Control, static_cast<uint8_t>(c | (quad ? 0x30 : 0x20)), 0x80, 0x02, s);
-  gen.UpdateDDSs(false);
+  UpdateDDSs(false);
 }
 
 void TZuGen4DDSMod::OutputReading(char index) {
@@ -262,7 +257,6 @@ void TZuGen4DDSMod::OutputReading(char index) {
 }
 
 void TZuGen4DDSMod::StartUserMode() {
-  TZuGen4& gen = *FChannel->Generator();
   Calc_N_Tau();
   const bool half = CanUseHalfOfPeriod() && FContBidiRamp;
   FMathFunction->SetHalfOfPeriod(half);
@@ -273,7 +267,7 @@ void TZuGen4DDSMod::StartUserMode() {
     FMathFunction->Set_CB(static_cast<double>(PhaseWord(WithinRange(FdPh, 0.0, PHASE_DEVIAT_MAX))));
   } else {
     FMathFunction->Set_CA(static_cast<double>(FreqWord(FChannel->Frequency())));
-    FMathFunction->Set_CB(static_cast<double>(gen.Conv_FreqToCode(WithinRange(FdF, 0.0, FREQ_DEVIAT_MAX))));
+    FMathFunction->Set_CB(static_cast<double>(FreqToCode(WithinRange(FdF, 0.0, FREQ_DEVIAT_MAX), FChannel->GenFreq())));
   }
   FMathFunction->SetReadingsCount(FN);
 
@@ -282,9 +276,9 @@ void TZuGen4DDSMod::StartUserMode() {
   const auto tau = static_cast<uint32_t>(FTau);
   const auto last = static_cast<uint32_t>(FN - 1);
   Send(ZGCmd_Ramp0, ByteOf(tau, 0), ByteOf(tau, 1), ByteOf(last, 0), ByteOf(last & 0x300, 1), half ? 0x60 : 0x80);
-  gen.UpdateDDSs(false);
+  UpdateDDSs(false);
   OutputUserReading();
-  gen.UpdateDDSs(false);
+  UpdateDDSs(false);
 }
 
 void TZuGen4DDSMod::OutputUserReading() {
@@ -298,17 +292,26 @@ void TZuGen4DDSMod::OutputUserReading() {
   FChannel->Link().WriteBytes(readings, count);
 }
 
+// --- the engine interface ---
+
+bool TZuGen4DDSMod::Serves(TZuGen4ModesCommon mode) const { return mode == ZGMdC_DDSMod; }
+
+void TZuGen4DDSMod::EnterAlone() {
+  FChannel->SetOpened(true);
+  StartDDSMod();
+}
+
 // --- published properties ---
 
 const TPropTable& TZuGen4DDSMod::Published() {
   using C = TZuGen4DDSMod;
-  constexpr double kFreqBot = TZuGen4Channel::FREQUENCY_BOT;
-  constexpr double kFreqTop = TZuGen4Channel::FREQUENCY_TOP;
-  constexpr double kPhaseBot = TZuGen4Channel::PHASE_BOT;
-  constexpr double kPhaseTop = TZuGen4Channel::PHASE_TOP;
+  constexpr double kFreqBot = TZuGen4EngineHost::FREQUENCY_BOT;
+  constexpr double kFreqTop = TZuGen4EngineHost::FREQUENCY_TOP;
+  constexpr double kPhaseBot = TZuGen4EngineHost::PHASE_BOT;
+  constexpr double kPhaseTop = TZuGen4EngineHost::PHASE_TOP;
   // The keying frequencies pass the channel's check, and with it the clock's.
   constexpr auto clock = [](const void* o, TPropInfo& info) {
-    LimitToClock(static_cast<const C*>(o)->Channel()->Generator()->GenFreq(), info);
+    LimitToClock(static_cast<const C*>(o)->Host()->GenFreq(), info);
   };
   static const TPropTable table({
       Prop<&C::F1, &C::SetF1>("F1", "frequency of keying state 1").Unit("kHz").Range(kFreqBot, kFreqTop).Dynamic(clock),

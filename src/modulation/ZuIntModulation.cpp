@@ -5,7 +5,6 @@
 
 #include "modulation/PropCommon.h"
 #include "platform/PropTable.h"
-#include "zugen4/Zugen4.hpp"
 
 namespace Zu {
 
@@ -17,8 +16,8 @@ constexpr int kChannelBTableBase = 4096;
 
 }  // namespace
 
-TZuGen4IntModulation::TZuGen4IntModulation(TZuGen4Channel* owner)
-    : FChannel(owner), FMathFunction(std::make_unique<TMathFunction>()) {
+TZuGen4IntModulation::TZuGen4IntModulation(TZuGen4EngineHost* owner)
+    : TZuGen4Engine(owner), FMathFunction(std::make_unique<TMathFunction>()) {
   FMathFunction->SetHalfOfPeriod(false);
   FMathFunction->SetDirectRdsBytes(false);  // most significant byte first
   FMathFunction->SetDirectRdsOrder(true);
@@ -26,7 +25,7 @@ TZuGen4IntModulation::TZuGen4IntModulation(TZuGen4Channel* owner)
 
 TZuGen4IntModulation::~TZuGen4IntModulation() = default;
 
-// --- published properties ---
+// --- setters ---
 
 void TZuGen4IntModulation::SetType(TZuGen4AFPModes t) {
   if (t == FType) return;
@@ -90,21 +89,21 @@ void TZuGen4IntModulation::CreateReadings(bool single) {
   if (static_cast<uint32_t>(FRdsCnt) > m) FRdsCnt = static_cast<int>(m);
   FRdsBytes = w * FRdsCnt;
 
-  const TZuGen4& gen = *FChannel->Generator();
+  const double genFreq = FChannel->GenFreq();
   switch (FType) {
     case ZGAFPms_freq:
-      FMathFunction->Set_CA(gen.FreqToRegister(TZuGen4::Conv_Value(FChannel->Frequency(), 1000.0, 1.0)));
-      FMathFunction->Set_CB(gen.Conv_FreqToCode(FdF));
+      FMathFunction->Set_CA(FreqToRegisterCode(ScaleValue(FChannel->Frequency(), 1000.0, 1.0), genFreq));
+      FMathFunction->Set_CB(FreqToCode(FdF, genFreq));
       break;
     case ZGAFPms_ampl:
       // Amplitudes too small for a code (a deviation of 0 above all) count as
       // code 0: as −1 they would swing the table across the whole 32-bit range.
-      FMathFunction->Set_CA(TZuGen4::AmplToRegister(FChannel->Amplitude()));
-      FMathFunction->Set_CB(TZuGen4::AmplToRegister(FChannel->Amplitude() * FdA * 0.01));
+      FMathFunction->Set_CA(AmplToRegisterCode(FChannel->Amplitude()));
+      FMathFunction->Set_CB(AmplToRegisterCode(FChannel->Amplitude() * FdA * 0.01));
       break;
     case ZGAFPms_phase:
-      FMathFunction->Set_CA(static_cast<uint32_t>(TZuGen4::Conv_PhaseToCode(FChannel->Phase())));
-      FMathFunction->Set_CB(static_cast<uint32_t>(TZuGen4::Conv_PhaseToCode(FdPh)));
+      FMathFunction->Set_CA(static_cast<uint32_t>(PhaseToCode(FChannel->Phase())));
+      FMathFunction->Set_CB(static_cast<uint32_t>(PhaseToCode(FdPh)));
       break;
   }
   FMathFunction->SetReadingsCount(FRdsCnt);
@@ -187,6 +186,45 @@ void TZuGen4IntModulation::StartDuplexModulation(bool) { StartModulationCmd(ZGCm
 
 // Duplex modulation has no stop command.
 void TZuGen4IntModulation::StopDuplexModulation() {}
+
+// --- the engine interface ---
+
+bool TZuGen4IntModulation::Serves(TZuGen4ModesCommon mode) const { return mode == ZGMdC_IntModulation; }
+
+void TZuGen4IntModulation::Enter(bool single) {
+  FChannel->NotifyOverModulation(FType);
+  FChannel->SetOpened(true);
+  FChannel->WriteAFPtoGen();
+  WriteReadings(single);
+}
+
+void TZuGen4IntModulation::EnterAlone() {
+  Enter(true);
+  StartSingleModulation(true);
+}
+
+// Duplex: this table plays on both outputs. Double: each channel its own
+// table in half the memory, both prepared, then started together.
+void TZuGen4IntModulation::EnterPaired(TZuGen4Engine& second) {
+  auto& b = static_cast<TZuGen4IntModulation&>(second);
+  if (FChannel->DuplexIntModEnabled()) {
+    Enter(true);
+    b.FChannel->SetOpened(true);
+    b.FChannel->WriteAFPtoGen();
+    StartDuplexModulation(true);
+    return;
+  }
+  Enter(false);
+  StartModulationCmd(ZGCmd_IntModPrepare);
+  b.Enter(false);
+  b.StartModulationCmd(ZGCmd_IntModPrepare);
+  StartDoubleModulation(true);
+}
+
+double TZuGen4IntModulation::MaxAmplitude() const {
+  const double limit = 100.0 / (1.0 + static_cast<double>(FdA) / 100.0);
+  return static_cast<double>(RoundToInt64(limit));
+}
 
 // --- published properties ---
 

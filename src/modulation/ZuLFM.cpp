@@ -6,7 +6,6 @@
 #include <cmath>
 
 #include "platform/PropTable.h"
-#include "zugen4/Zugen4.hpp"
 
 namespace Zu {
 
@@ -29,13 +28,13 @@ uint32_t Duration(int t0, int t1) {
 
 }  // namespace
 
-TZuGen4LFM::TZuGen4LFM(TZuGen4Channel* owner) : FChannel(owner) {}
+TZuGen4LFM::TZuGen4LFM(TZuGen4EngineHost* owner) : TZuGen4Engine(owner) {}
 TZuGen4LFM::~TZuGen4LFM() = default;
 
 void TZuGen4LFM::SetFreqTop(int v) {
   if (v == FFreqTop || static_cast<double>(v) < FChannel->Frequency()) return;
   // Above the channel's range the top frequency's code would wrap.
-  if (v > TZuGen4Channel::FREQUENCY_TOP) return;
+  if (v > TZuGen4EngineHost::FREQUENCY_TOP) return;
   FFreqTop = v;
   FChannel->UpdateMode();
 }
@@ -53,8 +52,7 @@ void TZuGen4LFM::SetTime(int& field, int v) {
 
 bool TZuGen4LFM::CheckTimeRange(double t) {
   if (t >= TIME_BOT && t <= TIME_TOP) return true;
-  TZuGen4* gen = FChannel->Generator();
-  if (gen->OnParamValueError) gen->OnParamValueError(FChannel, ZGPrm_LFMTime, &t);
+  FChannel->ReportParamValueError(ZGPrm_LFMTime, t);
   return false;
 }
 
@@ -104,7 +102,6 @@ void TZuGen4LFM::SendRamp(uint8_t code, double X, int time) {
 }
 
 void TZuGen4LFM::StartLFM(bool startSweep) {
-  TZuGen4& gen = *FChannel->Generator();
   const TZuGen4ChNames ch = FChannel->ChannelType();
   FChannel->Link().WriteCmd(TZuGen4Cmd(ch, ZGCmd_Control, 0x06, 0xA0, 0x02, ch == ZGCN_A ? 0x40 : 0x42, 0));
 
@@ -113,15 +110,15 @@ void TZuGen4LFM::StartLFM(bool startSweep) {
   // the sweep then stays at the frequency. A top beyond the channel's range
   // is cut to it.
   const double freq = FChannel->Frequency();
-  double top = std::min(static_cast<double>(FFreqTop), static_cast<double>(TZuGen4Channel::FREQUENCY_TOP));
+  double top = std::min(static_cast<double>(FFreqTop), static_cast<double>(TZuGen4EngineHost::FREQUENCY_TOP));
   if (top < freq) top = freq;
   const double X = (top - freq) * MUL_COEF;
   SendRamp(ZGCmd_Ramp1, X, FTinc0);
   SendRamp(ZGCmd_Ramp0, X, FTdec0);
 
-  const uint32_t code = gen.FreqToRegister(TZuGen4::Conv_Value(top, 1000.0, 1.0));
+  const uint32_t code = FreqToRegisterCode(ScaleValue(top, 1000.0, 1.0), FChannel->GenFreq());
   FChannel->Link().WriteCmd(TZuGen4Cmd::With32(ch, ZGCmd_Freq1, code));
-  gen.UpdateDDSs(false);
+  UpdateDDSs(false);
   if (!startSweep) return;
 
   const uint32_t rise = Duration(FTinc0, FTinc1);
@@ -131,6 +128,24 @@ void TZuGen4LFM::StartLFM(bool startSweep) {
   FChannel->Link().WriteCmd(TZuGen4Cmd(ch, ZGCmd_LFMRun));
 }
 
+// --- the engine interface ---
+
+bool TZuGen4LFM::Serves(TZuGen4ModesCommon mode) const { return mode == ZGMdC_LFM; }
+
+void TZuGen4LFM::Enter(bool startSweep) {
+  FChannel->SetOpened(true);
+  FChannel->WriteAFPtoGen();
+  StartLFM(startSweep);
+}
+
+void TZuGen4LFM::EnterAlone() { Enter(true); }
+
+// The first sweep is loaded without its run command; the second one starts both.
+void TZuGen4LFM::EnterPaired(TZuGen4Engine& b) {
+  Enter(false);
+  static_cast<TZuGen4LFM&>(b).Enter(true);
+}
+
 // --- published properties ---
 
 const TPropTable& TZuGen4LFM::Published() {
@@ -138,9 +153,9 @@ const TPropTable& TZuGen4LFM::Published() {
   static const TPropTable table({
       Prop<&C::FreqTop, &C::SetFreqTop>("FreqTop", "upper end of the sweep")
           .Unit("kHz")
-          .Range(TZuGen4Channel::FREQUENCY_BOT, TZuGen4Channel::FREQUENCY_TOP)
+          .Range(TZuGen4EngineHost::FREQUENCY_BOT, TZuGen4EngineHost::FREQUENCY_TOP)
           .Dynamic([](const void* o, TPropInfo& info) {
-            info.Min = static_cast<const TZuGen4LFM*>(o)->Channel()->Frequency();
+            info.Min = static_cast<const TZuGen4LFM*>(o)->Host()->Frequency();
           })
           .RangeNote("not below the channel's Frequency"),
       Prop<&C::Tinc0, &C::SetTinc0>("Tinc0", "rising ramp time; sets the rising slope").Range(TIME_BOT, TIME_TOP),

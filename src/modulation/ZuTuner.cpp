@@ -4,11 +4,10 @@
 
 #include "modulation/PropCommon.h"
 #include "platform/PropTable.h"
-#include "zugen4/Zugen4.hpp"
 
 namespace Zu {
 
-TZuGen4Tuner::TZuGen4Tuner(TZuGen4Channel* owner) : FChannel(owner) {}
+TZuGen4Tuner::TZuGen4Tuner(TZuGen4EngineHost* owner) : TZuGen4Engine(owner) {}
 
 TZuGen4Tuner::~TZuGen4Tuner() {
   FADCTimerEnabled = false;
@@ -50,10 +49,9 @@ void TZuGen4Tuner::UpdateADCTimer() {
     FTimers.reset();
   }
   // The tuner's own fields come first: the destructor relies on touching nothing else.
-  if (!(FADCTimerInterval > 0 && FADCTimerEnabled && FChannel->Generator()->Active() &&
-        FChannel->Mode() == ZGMdC_tuning))
+  if (!(FADCTimerInterval > 0 && FADCTimerEnabled && FChannel->GeneratorActive() && FChannel->Mode() == ZGMdC_tuning))
     return;
-  std::shared_ptr<TTimerService> timers = FChannel->Generator()->Platform().Timers;
+  std::shared_ptr<TTimerService> timers = FChannel->Timers();
   const uint32_t id = timers ? timers->Start(static_cast<uint32_t>(FADCTimerInterval), [this] { ADCTimer(); }) : 0;
   if (id == 0) throw EOutOfResources(MSG_TIMER_ERROR);
   FTimers = std::move(timers);
@@ -62,9 +60,8 @@ void TZuGen4Tuner::UpdateADCTimer() {
 
 void TZuGen4Tuner::ADCTimer() {
   GetADCValue();
-  // A copy: the handler may destroy the generator, and with it the event.
-  const TChannelEvent handler = FChannel->Generator()->OnADCTimer;
-  if (handler) handler(FChannel);
+  // The handler may destroy the generator: nothing may follow.
+  FChannel->ReportADCReading();
 }
 
 void TZuGen4Tuner::GetADCValue() {
@@ -78,24 +75,47 @@ void TZuGen4Tuner::GetADCValue() {
 }
 
 void TZuGen4Tuner::SetModeFreqTune() {
-  TZuGen4* gen = FChannel->Generator();
   const TZuGen4ChNames ch = FChannel->ChannelType();
   FChannel->Link().WriteCmd(TZuGen4Cmd::With32(
-      ch, ZGCmd_BaseValue, gen->FreqToRegister(TZuGen4::Conv_Value(FChannel->Frequency(), 1000.0, 1.0))));
+      ch, ZGCmd_BaseValue, FreqToRegisterCode(ScaleValue(FChannel->Frequency(), 1000.0, 1.0), FChannel->GenFreq())));
   FChannel->Link().WriteCmd(TZuGen4Cmd(ch, ZGCmd_TuneFreq, static_cast<uint8_t>(FScale)));
 }
 
 void TZuGen4Tuner::SetModeAmplTune() {
   const TZuGen4ChNames ch = FChannel->ChannelType();
-  FChannel->Link().WriteCmd(TZuGen4Cmd::With16(ch, ZGCmd_BaseValue, TZuGen4::AmplToRegister(FChannel->Amplitude())));
+  FChannel->Link().WriteCmd(TZuGen4Cmd::With16(ch, ZGCmd_BaseValue, AmplToRegisterCode(FChannel->Amplitude())));
   FChannel->Link().WriteCmd(TZuGen4Cmd(ch, ZGCmd_TuneAmpl, static_cast<uint8_t>(FScale)));
 }
 
 void TZuGen4Tuner::SetModePhaseTune() {
   const TZuGen4ChNames ch = FChannel->ChannelType();
   FChannel->Link().WriteCmd(
-      TZuGen4Cmd::With16(ch, ZGCmd_BaseValue, static_cast<uint32_t>(TZuGen4::Conv_PhaseToCode(FChannel->Phase()))));
+      TZuGen4Cmd::With16(ch, ZGCmd_BaseValue, static_cast<uint32_t>(PhaseToCode(FChannel->Phase()))));
   FChannel->Link().WriteCmd(TZuGen4Cmd(ch, ZGCmd_TunePhase, static_cast<uint8_t>(FScale)));
+}
+
+// --- the engine interface ---
+
+bool TZuGen4Tuner::Serves(TZuGen4ModesCommon mode) const { return mode == ZGMdC_tuning; }
+
+void TZuGen4Tuner::EnterAlone() {
+  FChannel->NotifyOverModulation(FType);
+  FChannel->SetOpened(true);
+  FChannel->WriteAFPtoGen();
+  switch (FType) {
+    case ZGAFPms_freq: SetModeFreqTune(); break;
+    case ZGAFPms_ampl: SetModeAmplTune(); break;
+    case ZGAFPms_phase: SetModePhaseTune(); break;
+  }
+}
+
+// Only one channel tunes at a time; a pair (only from a settings file) tunes A.
+void TZuGen4Tuner::EnterPaired(TZuGen4Engine&) { EnterAlone(); }
+
+bool TZuGen4Tuner::FitScale(double& limit) {
+  if (FScale < 7 || FScale > 21) SetScale(20);
+  limit = ScaleLimit(FScale);
+  return true;
 }
 
 // --- published properties ---

@@ -151,11 +151,7 @@ TZuGen4FileStream& TZuGen4::ReadDataFromFile(TZuGen4FileStream& stream) {
 TZuGen4FileStream& TZuGen4Channel::WriteDataToFile(TZuGen4FileStream& stream) {
   stream.WriteByte(FMode).WriteBool(FLoaded).WriteBool(FOpened).WriteByte(0);
   stream.WriteDouble(FFrequency).WriteDouble(FAmplitude).WriteDouble(FPhase);
-  FTuner->WriteDataToFile(stream);
-  FIntModulation->WriteDataToFile(stream);
-  FExtModulation->WriteDataToFile(stream);
-  FLFM->WriteDataToFile(stream);
-  FDDSMod->WriteDataToFile(stream);
+  for (const auto& engine : FEngines) engine->WriteDataToFile(stream);
   return stream;
 }
 
@@ -163,11 +159,7 @@ TZuGen4FileStream& TZuGen4Channel::ReadDataFromFile(TZuGen4FileStream& stream) {
   uint8_t spare = 0;
   if (ReadField(stream, FMode) && ReadField(stream, FLoaded) && ReadField(stream, FOpened) && stream.ReadByte(spare) &&
       ReadField(stream, FFrequency) && ReadField(stream, FAmplitude) && ReadField(stream, FPhase)) {
-    FTuner->ReadDataFromFile(stream);
-    FIntModulation->ReadDataFromFile(stream);
-    FExtModulation->ReadDataFromFile(stream);
-    FLFM->ReadDataFromFile(stream);
-    FDDSMod->ReadDataFromFile(stream);
+    for (const auto& engine : FEngines) engine->ReadDataFromFile(stream);
   }
   return stream;
 }
