@@ -245,9 +245,7 @@ const TPropTable& TZuGen4Channel::Published() {
       Prop<&C::Frequency, &C::Set_sinFrequency>("Frequency", "output frequency")
           .Unit("kHz")
           .Range(FREQUENCY_BOT, FREQUENCY_TOP)
-          .Dynamic([](const void* o, TPropInfo& info) {
-            LimitToClock(static_cast<const C*>(o)->Generator()->GenFreq(), info);
-          }),
+          .Dynamic([](const void* o, TPropInfo& info) { LimitToClock(static_cast<const C*>(o)->GenFreq(), info); }),
       Prop<&C::Amplitude, &C::Set_sinAmplitude>("Amplitude", "output amplitude, percent of full scale")
           .Unit("%")
           .Range(AMPL_BOT, AMPL_TOP)

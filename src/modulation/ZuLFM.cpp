@@ -154,9 +154,8 @@ const TPropTable& TZuGen4LFM::Published() {
       Prop<&C::FreqTop, &C::SetFreqTop>("FreqTop", "upper end of the sweep")
           .Unit("kHz")
           .Range(TZuGen4EngineHost::FREQUENCY_BOT, TZuGen4EngineHost::FREQUENCY_TOP)
-          .Dynamic([](const void* o, TPropInfo& info) {
-            info.Min = static_cast<const TZuGen4LFM*>(o)->Host()->Frequency();
-          })
+          .Dynamic(
+              [](const void* o, TPropInfo& info) { info.Min = static_cast<const TZuGen4LFM*>(o)->Host()->Frequency(); })
           .RangeNote("not below the channel's Frequency"),
       Prop<&C::Tinc0, &C::SetTinc0>("Tinc0", "rising ramp time; sets the rising slope").Range(TIME_BOT, TIME_TOP),
       Prop<&C::Tinc1, &C::SetTinc1>("Tinc1", "added to Tinc0 for the rising phase").Range(TIME_BOT, TIME_TOP),
