@@ -19,6 +19,8 @@ if find "$prefix" -iname '*ftd2xx*' | grep -q .; then
 fi
 libdir=$(ls -d "$prefix"/lib*/ | head -1)
 ls "$libdir"libzugen.so.* >/dev/null
+# The tool (where CLI11 let it be built) finds the library beside it.
+if [ -e "$prefix/bin/zugen4" ]; then "$prefix/bin/zugen4" --help >/dev/null; fi
 
 cp -r "$root/examples/consumer-cmake" "$root/examples/consumer-pkgconfig" "$work/"
 cmake -S "$work/consumer-cmake" -B "$work/consumer-cmake/build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
