@@ -1,0 +1,531 @@
+#include "Api.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "EventHub.h"
+#include "FrameLog.h"
+#include "zugen4/ZuRegistry.h"
+#include "zugen4/sim/SimInstrument.h"
+#if __has_include("zugen4/ZuTextForm.h")
+#include "zugen4/ZuTextForm.h"
+#define ZUSERVE_HAVE_TEXT_FORM 1
+#endif
+
+namespace Zu::Serve {
+
+using nlohmann::json;
+
+namespace {
+
+TResult Json(int status, const json& body) { return {status, "application/json", body.dump(), {}}; }
+
+TResult Error(int status, const std::string& error, const std::string& message, json extra = json::object()) {
+  extra["error"] = error;
+  extra["message"] = message;
+  return Json(status, extra);
+}
+
+const char* KindName(TPropKind kind) {
+  switch (kind) {
+    case TPropKind::Double: return "double";
+    case TPropKind::Int: return "int";
+    case TPropKind::Bool: return "bool";
+    case TPropKind::Enum: return "enum";
+  }
+  return "";
+}
+
+json Value(const TZuGen4& gen, const TPropInfo& info) {
+  switch (info.Kind) {
+    case TPropKind::Double: {
+      const double v = GetPropDouble(gen, info.Path);
+      return std::isfinite(v) ? json(v) : json(nullptr);
+    }
+    case TPropKind::Int: return GetPropInt(gen, info.Path);
+    case TPropKind::Bool: return GetPropBool(gen, info.Path);
+    case TPropKind::Enum: return GetPropText(gen, info.Path);
+  }
+  return nullptr;
+}
+
+json Values(const TZuGen4& gen) {
+  json values = json::object();
+  for (const TPropInfo& info : ListProperties(gen)) values[info.Path] = Value(gen, info);
+  return values;
+}
+
+template <typename Gen>
+std::string LinkAccount(const Gen& gen) {
+  if constexpr (requires { gen.LastLinkFailure(); })
+    return gen.LastLinkFailure();
+  else
+    return {};
+}
+
+json LinkState(const TZuGen4& gen) {
+  return {{"active", gen.Active()}, {"status", gen.Status()}, {"lastFailure", LinkAccount(gen)}};
+}
+
+const char* ChannelName(const TZuGen4Channel* ch) { return ch->ChannelType() == ZGCN_A ? "A" : "B"; }
+
+// The JSON value as the registry's text: numbers so that they read back
+// exactly, booleans as true/false, strings as they are.
+bool ValueText(const json& v, std::string& text) {
+  if (v.is_string()) {
+    text = v.get<std::string>();
+    return true;
+  }
+  if (v.is_boolean()) {
+    text = v.get<bool>() ? "true" : "false";
+    return true;
+  }
+  if (v.is_number_integer()) {
+    text = v.is_number_unsigned() ? std::to_string(v.get<uint64_t>()) : std::to_string(v.get<int64_t>());
+    return true;
+  }
+  if (v.is_number_float()) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v.get<double>());
+    text.assign(buf, r.ptr);
+    return true;
+  }
+  return false;
+}
+
+// Counts the update cycles sent while it lives, keeping the handler in place.
+class TUpdateCounter {
+ public:
+  explicit TUpdateCounter(TZuGen4& gen) : FGen(gen), FOld(gen.AfterUpdate) {
+    gen.AfterUpdate = [this](TObject* sender) {
+      ++FCount;
+      if (FOld) FOld(sender);
+    };
+  }
+  ~TUpdateCounter() { FGen.AfterUpdate = FOld; }
+  int Count() const { return FCount; }
+
+ private:
+  TZuGen4& FGen;
+  TNotifyEvent FOld;
+  int FCount = 0;
+};
+
+// An anonymous in-memory file, so that the generator's own file routines
+// read and write settings without touching the disk.
+class TMemFile {
+ public:
+  TMemFile() : FFd(memfd_create("zugen4-settings", 0)) {
+    if (FFd < 0) throw EInOutError("no in-memory file for the settings");
+  }
+  ~TMemFile() { close(FFd); }
+  std::string Path() const { return "/proc/self/fd/" + std::to_string(FFd); }
+  std::string Read() const {
+    std::string out;
+    char buf[4096];
+    ssize_t n = 0;
+    off_t at = 0;
+    while ((n = pread(FFd, buf, sizeof buf, at)) > 0) {
+      out.append(buf, static_cast<size_t>(n));
+      at += n;
+    }
+    return out;
+  }
+  void Write(std::string_view bytes) const {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = pwrite(FFd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+      if (n <= 0) throw EInOutError("cannot keep the uploaded settings in memory");
+      done += static_cast<size_t>(n);
+    }
+  }
+
+ private:
+  int FFd;
+};
+
+// A generator that only computes: simulated instrument, no events.
+struct TScratch {
+  Sim::TSimPlatform Sim;
+  TZuGen4 Gen;
+  TScratch() { Gen.SetPlatform(Sim.Platform()); }
+};
+
+// Reads settings bytes into gen. False when the bytes are no complete
+// settings file: a wrong signature, or a record that does not write back
+// byte for byte (cut short, or holding values no property takes).
+bool LoadSettings(TZuGen4& gen, std::string_view bytes) {
+  TMemFile file;
+  file.Write(bytes);
+  bool wrong = false;
+  const TNotifyEvent old = gen.OnErrorFile;
+  gen.OnErrorFile = [&](TObject*) { wrong = true; };
+  try {
+    gen.LoadFromFile(file.Path());
+  } catch (...) {
+    gen.OnErrorFile = old;
+    throw;
+  }
+  gen.OnErrorFile = old;
+  return !wrong;
+}
+
+bool IsCompleteSettings(std::string_view bytes) {
+  TScratch scratch;
+  return LoadSettings(scratch.Gen, bytes) && SettingsBytes(scratch.Gen) == bytes;
+}
+
+// The value of each mode and the engine sub-object it plays.
+const char* EngineOf(TZuGen4ModesCommon mode) {
+  switch (mode) {
+    case ZGMdC_tuning: return "Tuner";
+    case ZGMdC_IntModulation: return "IntModulation";
+    case ZGMdC_ExtModulation:
+    case ZGMdC_ExtModulationA12:
+    case ZGMdC_ExtModulationAB1: return "ExtModulation";
+    case ZGMdC_LFM: return "LFM";
+    case ZGMdC_DDSMod: return "DDSMod";
+    default: return "";
+  }
+}
+
+std::string ModeName(const TZuGen4& gen, TZuGen4ModesCommon mode) {
+  for (const TPropEnumerator& e : DescribeProperty(gen, "ChA.Mode").Enumerators)
+    if (e.Value == mode) return e.Name;
+  return std::to_string(int{mode});
+}
+
+// Per channel, every mode with whether the channel can take it and, when the
+// other channel's mode limits it, the rule that does.
+json Modes(const TZuGen4& gen) {
+  json modes = json::object();
+  for (const TZuGen4Channel* ch : {static_cast<TZuGen4Channel*>(gen.ChA()), static_cast<TZuGen4Channel*>(gen.ChB())}) {
+    json list = json::array();
+    for (const TPropEnumerator& e : DescribeProperty(gen, "ChA.Mode").Enumerators) {
+      const auto m = static_cast<TZuGen4ModesCommon>(e.Value);
+      list.push_back({{"name", e.Name}, {"available", ch->CheckEnableNewMode(m)}});
+    }
+    modes[std::string("Ch") + ChannelName(ch)] = list;
+  }
+  return modes;
+}
+
+json Engines(const TZuGen4& gen) {
+  json engines = json::object();
+  for (const TPropEnumerator& e : DescribeProperty(gen, "ChA.Mode").Enumerators)
+    engines[e.Name] = EngineOf(static_cast<TZuGen4ModesCommon>(e.Value));
+  return engines;
+}
+
+}  // namespace
+
+std::string SettingsBytes(TZuGen4& gen) {
+  TMemFile file;
+  gen.SaveToFile(file.Path());
+  return file.Read();
+}
+
+TResult ApplySetupJson(TZuGen4& gen, std::string_view body) {
+  json request;
+  try {
+    request = json::parse(body);
+  } catch (const json::exception& e) {
+    // Syntax errors, and numbers no double holds (1e400).
+    return Error(400, "malformed JSON", e.what());
+  }
+  if (!request.is_object()) return Error(400, "not an object", "the body must be one JSON object of paths and values");
+  std::vector<std::pair<std::string, std::string>> assignments;
+  // Active is no setter's business: the link opens and closes by activation,
+  // after every other value of the request is in place.
+  std::optional<bool> activate;
+  for (const auto& [path, v] : request.items()) {
+    if (path == "Active") {
+      if (!v.is_boolean())
+        return Error(400, "bad value", "Active: " + v.dump() + " is no boolean", {{"property", path}, {"value", v}});
+      activate = v.get<bool>();
+      continue;
+    }
+    std::string text;
+    if (!ValueText(v, text))
+      return Error(400, "bad value", path + ": " + v.dump() + " is no number, boolean or name",
+                   {{"property", path}, {"value", v}});
+    assignments.emplace_back(path, std::move(text));
+  }
+  if (activate == gen.Active()) activate.reset();
+  TUpdateCounter updates(gen);
+  try {
+    if (!assignments.empty()) SetProps(gen, assignments, !activate);
+    if (activate) {
+      gen.SetActive(*activate);
+      if (*activate && !gen.Active())
+        return Error(502, "no instrument", "the link could not be opened", {{"link", LinkState(gen)}});
+      // A generator that does not update by itself still owes the newly
+      // opened instrument its setup.
+      if (*activate && updates.Count() == 0) gen.UpdateMode();
+    }
+  } catch (const EUnknownProperty& e) {
+    return Error(400, "unknown property", e.what(), {{"property", e.Path()}});
+  } catch (const EBadValue& e) {
+    return Error(400, "bad value", e.what(), {{"property", e.Path()}, {"value", e.Value()}});
+  } catch (const ERefusedValue& e) {
+    return Error(422, "refused", e.what(), {{"property", e.Path()}, {"value", e.Value()}, {"range", e.Range()}});
+  } catch (const Exception& e) {
+    return Error(502, "link failure", e.what(), {{"link", LinkState(gen)}});
+  }
+  return Json(200, {{"updates", updates.Count()}, {"values", Values(gen)}, {"modes", Modes(gen)}});
+}
+
+// --- the panel ---
+
+TPanelApi::TPanelApi(TZuGen4& gen, TEventHub& hub, TFrameLog* frames, std::function<void()> changed)
+    : FGen(gen),
+      FHub(hub),
+      FFrames(frames),
+      FChanged(std::move(changed)),
+      FOldModeChange(gen.OnChModeChange),
+      FOldFTError(gen.OnFTError),
+      FOldADCTimer(gen.OnADCTimer),
+      FOldActiveState(gen.OnChangeActiveState),
+      FOldOverModulation(gen.OnOverModulation) {
+  if (FFrames) FFramesSeen = FFrames->LastSeq();
+  gen.OnChModeChange = [this](TZuGen4Channel* ch, bool forced) {
+    json e = {{"channel", ChannelName(ch)}, {"mode", ModeName(FGen, ch->Mode())}, {"forced", forced}};
+    if (forced) e["by"] = ModeName(FGen, ch->GetOtherCh()->Mode());
+    // Published once the request stands: a refused request puts modes back.
+    FPendingModes.push_back(e.dump());
+    if (FOldModeChange) FOldModeChange(ch, forced);
+  };
+  gen.OnFTError = [this](TObject* sender) {
+    FHub.Publish("link", json{{"failure", true}, {"link", LinkState(FGen)}}.dump());
+    if (FOldFTError) FOldFTError(sender);
+  };
+  gen.OnADCTimer = [this](TZuGen4Channel* ch) {
+    FHub.Publish("adc", json{{"channel", ChannelName(ch)}, {"value", ch->Tuner()->ADCValue()}}.dump());
+    if (FOldADCTimer) FOldADCTimer(ch);
+  };
+  gen.OnChangeActiveState = [this](TObject* sender) {
+    FHub.Publish("link", json{{"failure", false}, {"link", LinkState(FGen)}}.dump());
+    if (FOldActiveState) FOldActiveState(sender);
+  };
+  gen.OnOverModulation = [this](TZuGen4Channel* ch, double limit) {
+    FHub.Publish("overmodulation", json{{"channel", ChannelName(ch)}, {"limit", limit}}.dump());
+    if (FOldOverModulation) FOldOverModulation(ch, limit);
+  };
+}
+
+TPanelApi::~TPanelApi() {
+  FGen.OnChModeChange = FOldModeChange;
+  FGen.OnFTError = FOldFTError;
+  FGen.OnADCTimer = FOldADCTimer;
+  FGen.OnChangeActiveState = FOldActiveState;
+  FGen.OnOverModulation = FOldOverModulation;
+}
+
+TResult TPanelApi::GetSetup() const {
+  json props = json::array();
+  for (const TPropInfo& info : ListProperties(FGen)) {
+    json p = {{"path", info.Path},
+              {"kind", KindName(info.Kind)},
+              {"unit", info.Unit},
+              {"range", RangeText(info)},
+              {"stored", info.Stored},
+              {"readOnly", info.ReadOnly},
+              {"description", info.Description},
+              {"value", Value(FGen, info)}};
+    if (info.HasRange) {
+      p["min"] = info.Min;
+      p["max"] = info.Max;
+    }
+    if (info.Kind == TPropKind::Enum) {
+      json en = json::array();
+      for (const TPropEnumerator& e : info.Enumerators)
+        en.push_back({{"value", e.Value}, {"name", e.Name}, {"short", e.ShortName}});
+      p["enumerators"] = en;
+    }
+    props.push_back(std::move(p));
+  }
+  return Json(200, {{"properties", props},
+                    {"link", LinkState(FGen)},
+                    {"modes", Modes(FGen)},
+                    {"engines", Engines(FGen)},
+                    {"genFreq", FGen.GenFreq()},
+                    {"lastEvent", FHub.LastId()}});
+}
+
+void TPanelApi::PublishModes() {
+  for (std::string& e : FPendingModes) FHub.Publish("mode", std::move(e));
+  FPendingModes.clear();
+}
+
+void TPanelApi::PublishValues() {
+  if (FChanged) {
+    try {
+      FChanged();
+    } catch (const std::exception& e) {
+      FHub.Publish("notice", json{{"message", e.what()}}.dump());
+    }
+  }
+  FHub.Publish("setup", json{{"values", Values(FGen)}, {"modes", Modes(FGen)}}.dump());
+}
+
+TResult TPanelApi::PostSetup(std::string_view body) {
+  FPendingModes.clear();
+  TResult r = ApplySetupJson(FGen, body);
+  if (r.Status == 200) {
+    PublishModes();
+    PublishValues();
+  } else if (r.Status == 422) {
+    FHub.Publish("refused", r.Body);
+  }
+  FPendingModes.clear();
+  FlushFrames();
+  return r;
+}
+
+TResult TPanelApi::GetTable(std::string_view path) const {
+  const std::string p(path);
+  const bool chA = p.starts_with("ChA.");
+  if (!chA && !p.starts_with("ChB."))
+    return Error(404, "no table", p + ": name an engine of a channel, e.g. ChA.IntModulation");
+  const std::string engine = p.substr(4);
+  TZuGen4ModesCommon mode = ZGMdC_IntModulation;
+  if (engine == "DDSMod")
+    mode = ZGMdC_DDSMod;
+  else if (engine != "IntModulation")
+    return Error(404, "no table", p + ": only IntModulation and DDSMod download a table");
+
+  // The table is what a scratch copy of the setup sends when the channel
+  // enters the engine's mode; the instrument sees nothing of it.
+  TScratch scratch;
+  LoadSettings(scratch.Gen, SettingsBytes(FGen));
+  TZuGen4Channel* ch = chA ? static_cast<TZuGen4Channel*>(scratch.Gen.ChA()) : scratch.Gen.ChB();
+  if (mode == ZGMdC_DDSMod && ch->DDSMod()->Mode() != ZGTMs_User)
+    return Error(422, "no table", p + ": binary and quadrature keying download no table; the user mode does");
+  scratch.Gen.IncludeState(csLoading);
+  try {
+    scratch.Gen.SetActive(true);
+    ch->SetMode(mode);
+  } catch (const Exception& e) {
+    return Error(422, "no table", p + ": " + e.what());
+  }
+  const TMathFunction* f = mode == ZGMdC_DDSMod ? ch->DDSMod()->MathFunction() : ch->IntModulation()->MathFunction();
+  const int n = f->ReadingsCount();
+  const int w = f->BytesPerReading() == ZBPR_4bytes ? 4 : 2;
+  json codes = json::array();
+  if (f->Readings() && f->ReadingsSize() == n * w) {
+    for (int p2 = 0; p2 < n; ++p2) {
+      uint32_t s = 0;
+      for (int b = 0; b < w; ++b) {
+        const int shift = 8 * (f->DirectRdsBytes() ? b : w - 1 - b);
+        s |= uint32_t{f->Readings()[p2 * w + b]} << shift;
+      }
+      codes.push_back(s);
+    }
+  }
+  json out = {{"path", p}, {"length", n}, {"bytesPerReading", w}, {"bytes", f->ReadingsSize()}, {"codes", codes}};
+  if (mode == ZGMdC_IntModulation) {
+    const TZuGen4IntModulation& im = *ch->IntModulation();
+    const char* quantity[] = {"freq", "ampl", "phase"};
+    out["quantity"] = quantity[im.Type() % 3];
+    out["divider"] = im.La();
+    // One reading per 65536 − La ticks of the table timer.
+    const double ticks = 65536.0 - static_cast<double>(im.La());
+    out["stepTimeUs"] = ticks * 1e6 / TZuGen4IntModulation::F_Ftimer;
+  } else {
+    const TZuGen4DDSMod& dm = *ch->DDSMod();
+    out["quantity"] = dm.Type() == ZGAFPms_phase ? "phase" : "freq";
+    out["tau"] = dm.Tau();
+    // The keying engine counts its step time in 10 ns ticks.
+    out["stepTimeUs"] = dm.Tau() * 0.01;
+  }
+  return Json(200, out);
+}
+
+TResult TPanelApi::GetSettings(bool form) const {
+  if (form) {
+#ifdef ZUSERVE_HAVE_TEXT_FORM
+    return {200, "text/plain; charset=utf-8", WriteTextForm(FGen), "ZuGen4.txt"};
+#else
+    return Error(501, "no text forms", "this build reads and writes settings files only");
+#endif
+  }
+  return {200, "application/octet-stream", SettingsBytes(FGen), "ZuGen4.zg4"};
+}
+
+TResult TPanelApi::PutSettings(std::string_view body, bool form) {
+  FPendingModes.clear();
+  TUpdateCounter updates(FGen);
+  try {
+    if (form) {
+#ifdef ZUSERVE_HAVE_TEXT_FORM
+      ReadTextForm(FGen, body);
+#else
+      return Error(501, "no text forms", "this build reads and writes settings files only");
+#endif
+    } else {
+      if (!IsCompleteSettings(body))
+        return Error(422, "not a settings file",
+                     "the upload is no complete settings file of this generator (" + std::to_string(body.size()) +
+                         " bytes); nothing was changed");
+      LoadSettings(FGen, body);
+    }
+    // A generator without automatic update (the tool's) sends the loaded
+    // setup here, once.
+    if (updates.Count() == 0 && FGen.Active()) FGen.UpdateMode();
+#ifdef ZUSERVE_HAVE_TEXT_FORM
+  } catch (const ETextFormError& e) {
+    return Error(422, "form error", e.what(), {{"line", e.Line()}});
+#endif
+  } catch (const Exception& e) {
+    FlushFrames();
+    return Error(502, "link failure", e.what(), {{"link", LinkState(FGen)}});
+  }
+  PublishModes();
+  PublishValues();
+  FlushFrames();
+  return Json(200, {{"updates", updates.Count()}, {"values", Values(FGen)}, {"modes", Modes(FGen)}});
+}
+
+namespace {
+
+json WireJson(const TWireEntry& e, double genFreq) {
+  const char* kinds[] = {"frame", "block", "read"};
+  json j = {{"seq", e.Seq},
+            {"ms", std::round(e.TimeMs * 10.0) / 10.0},
+            {"kind", kinds[static_cast<int>(e.Kind)]},
+            {"hex", Sim::HexBytes(e.Bytes)},
+            {"length", e.Length},
+            {"ok", e.Status == FT_OK}};
+  switch (e.Kind) {
+    case TWireKind::Frame: j["meaning"] = Sim::DescribeFrame(e.Bytes, genFreq); break;
+    case TWireKind::Block: j["meaning"] = "data block of " + std::to_string(e.Length) + " bytes"; break;
+    case TWireKind::Read: j["meaning"] = "adc reading"; break;
+  }
+  return j;
+}
+
+}  // namespace
+
+TResult TPanelApi::GetFrames() const {
+  json list = json::array();
+  if (FFrames)
+    for (const TWireEntry& e : FFrames->Since(0)) list.push_back(WireJson(e, FGen.GenFreq()));
+  return Json(200, {{"frames", list}});
+}
+
+void TPanelApi::FlushFrames() {
+  if (!FFrames || FFrames->LastSeq() == FFramesSeen) return;
+  json list = json::array();
+  for (const TWireEntry& e : FFrames->Since(FFramesSeen)) list.push_back(WireJson(e, FGen.GenFreq()));
+  FFramesSeen = FFrames->LastSeq();
+  FHub.Publish("frames", json{{"frames", list}}.dump());
+}
+
+}  // namespace Zu::Serve

@@ -1,0 +1,65 @@
+#include "ServeCommand.h"
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <ostream>
+
+#include "Server.h"
+
+namespace Zu::Tool {
+
+namespace {
+
+struct TServeArgs {
+  int Port = 8044;
+  std::string Listen = "127.0.0.1";
+};
+
+// The simulated instrument's ADC follows a slow wave, so that tuning mode
+// has something to plot.
+uint32_t SimulatedReading() {
+  const double t = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  return static_cast<uint32_t>(32768.0 + 12000.0 * std::sin(t * 1.3) + 3000.0 * std::sin(t * 7.1));
+}
+
+void RunServe(TToolContext& ctx, const TServeArgs& args) {
+  TZuGen4& gen = ctx.Generator();
+  auto frames = Serve::InstallFrameLog(gen);
+  ctx.Device();
+  Serve::TServeOptions options;
+  options.Listen = args.Listen;
+  options.Port = args.Port;
+  options.OnChanged = [&ctx] { ctx.SaveState(); };
+  if (Sim::TSimPlatform* sim = ctx.Sim()) {
+    options.SimTimers = sim->Timers;
+    options.Tick = [sim] { sim->Driver->SetADCValue(SimulatedReading()); };
+  }
+  Serve::TPanelServer server(gen, options, frames);
+  if (!server.Bind())
+    throw EToolError(ExitFailure, "cannot listen on " + args.Listen + " port " + std::to_string(args.Port) +
+                                      ": the address is not this machine's, or the port is taken (--port 0 takes "
+                                      "any free one)");
+  std::ostream& out = ctx.Out();
+  out << "ZuGen4 front panel at " << server.Url() << "\n";
+  if (!Serve::IsLoopback(args.Listen))
+    out << "Listening beyond this machine: every request needs the token " << server.Token()
+        << " (the address above carries it).\n";
+  out << "Stop with Ctrl-C; the instrument keeps its setup.\n" << std::flush;
+  server.StopOnSignals();
+  server.Run();
+}
+
+}  // namespace
+
+void AddServeCommand(CLI::App& app, TToolContext& ctx) {
+  auto args = std::make_shared<TServeArgs>();
+  CLI::App* serve = app.add_subcommand("serve", "The front panel in the browser (127.0.0.1:8044 by default)");
+  serve->add_option("--port", args->Port, "TCP port; 0 takes any free one")->check(CLI::Range(0, 65535));
+  serve->add_option("--listen", args->Listen,
+                    "Address to listen on; any but a loopback address needs the token the panel prints");
+  serve->callback([&ctx, args] { RunServe(ctx, *args); });
+}
+
+}  // namespace Zu::Tool

@@ -1,0 +1,452 @@
+// The front panel. Everything on it is built from the registry's metadata as
+// GET /api/setup gives it; no property is named here.
+'use strict';
+
+const token = (() => {
+  const embedded = document.querySelector('meta[name="zugen4-token"]').content;
+  if (embedded && !embedded.startsWith('%%')) return embedded;
+  const fromUrl = new URLSearchParams(location.search).get('token');
+  if (fromUrl) sessionStorage.setItem('zugen4-token', fromUrl);
+  return sessionStorage.getItem('zugen4-token') || '';
+})();
+
+const state = {
+  props: new Map(),   // path -> metadata and value
+  fields: new Map(),  // path -> {root, input, error}
+  modes: {},          // "ChA" -> [{name, available, rule}]
+  engines: {},        // mode name -> engine sub-object ("IntModulation")
+  adc: {A: [], B: []},
+  frames: [],
+};
+
+const $ = (sel, root = document) => root.querySelector(sel);
+function el(tag, attrs = {}, ...children) {
+  const e = document.createElement(tag);
+  for (const [k, v] of Object.entries(attrs)) {
+    if (k === 'class') e.className = v;
+    else if (k === 'text') e.textContent = v;
+    else if (k.startsWith('on')) e.addEventListener(k.slice(2), v);
+    else e.setAttribute(k, v);
+  }
+  for (const c of children) if (c) e.append(c);
+  return e;
+}
+
+function withToken(url) {
+  return token ? url + (url.includes('?') ? '&' : '?') + 'token=' + encodeURIComponent(token) : url;
+}
+
+async function api(method, path, body, type = 'application/json') {
+  const opts = {method, headers: {'X-ZuGen4-Token': token}};
+  if (body !== undefined) {
+    opts.body = typeof body === 'string' || body instanceof ArrayBuffer ? body : JSON.stringify(body);
+    opts.headers['Content-Type'] = type;
+  }
+  const res = await fetch(path, opts);
+  const text = await res.text();
+  let data = {};
+  try { data = JSON.parse(text); } catch { data = {message: text}; }
+  return {status: res.status, data};
+}
+
+// --- layout from metadata ---
+
+// "ChA.IntModulation.Fm" -> {group: "ChA", engine: "IntModulation", name: "Fm"}
+function split(path) {
+  const parts = path.split('.');
+  const channel = /^Ch[A-Z]$/.test(parts[0]) ? parts[0] : null;
+  if (!channel) return {group: 'general', engine: parts.length > 1 ? parts[0] : null, name: parts.at(-1)};
+  return {group: channel, engine: parts.length > 2 ? parts[1] : null, name: parts.at(-1)};
+}
+
+function fmt(v) {
+  if (typeof v !== 'number') return String(v);
+  return Number.isInteger(v) ? String(v) : String(+v.toPrecision(10));
+}
+
+function makeField(p) {
+  const {name} = split(p.path);
+  let input;
+  if (p.kind === 'bool') {
+    input = el('input', {type: 'checkbox'});
+  } else if (p.kind === 'enum') {
+    input = el('select');
+    for (const e of p.enumerators) input.append(el('option', {value: e.name, text: e.short}));
+  } else {
+    input = el('input', {type: 'number', step: p.kind === 'int' ? '1' : 'any', inputmode: 'decimal'});
+    if ('min' in p) input.min = p.min;
+    if ('max' in p) input.max = p.max;
+  }
+  input.dataset.path = p.path;
+  input.id = 'f-' + p.path.replaceAll('.', '-');
+  if (p.readOnly) input.disabled = true;
+  const label = el('label', {for: input.id, text: name, title: p.description || p.path});
+  const unit = el('span', {class: 'unit', text: p.unit || ''});
+  const range = el('span', {class: 'range', text: p.range || ''});
+  const error = el('div', {class: 'error', role: 'alert'});
+  error.hidden = true;
+  const root = el('div', {class: 'field ' + p.kind, 'data-path': p.path}, label,
+                  el('div', {class: 'control'}, input, unit), range, error);
+  input.addEventListener('change', () => submit(p.path));
+  state.fields.set(p.path, {root, input, error});
+  return root;
+}
+
+function buildChannel(ch, props) {
+  const card = el('section', {class: 'card channel', id: ch});
+  card.append(el('h2', {text: 'Channel ' + ch.slice(2)}));
+  const main = el('div', {class: 'fields'});
+  const engines = new Map();
+  for (const p of props) {
+    const {engine} = split(p.path);
+    if (!engine) { main.append(makeField(p)); continue; }
+    if (!engines.has(engine)) {
+      const box = el('fieldset', {class: 'engine', 'data-engine': engine}, el('legend', {text: engine}),
+                     el('div', {class: 'fields'}));
+      engines.set(engine, box);
+    }
+    $('.fields', engines.get(engine)).append(makeField(p));
+  }
+  card.append(main);
+  const forced = el('p', {class: 'forced'});
+  forced.hidden = true;
+  card.append(forced);
+  for (const box of engines.values()) card.append(box);
+  return card;
+}
+
+function build(setup) {
+  state.props.clear();
+  state.fields.clear();
+  const groups = new Map();
+  for (const p of setup.properties) {
+    state.props.set(p.path, p);
+    const {group} = split(p.path);
+    if (!groups.has(group)) groups.set(group, []);
+    groups.get(group).push(p);
+  }
+  const channels = $('#channels');
+  channels.replaceChildren();
+  for (const [group, props] of groups) if (group !== 'general') channels.append(buildChannel(group, props));
+  const general = $('#general-fields');
+  general.replaceChildren();
+  for (const p of groups.get('general') || []) {
+    // Active has its own switch in the header.
+    if (p.path === 'Active') continue;
+    general.append(makeField(p));
+  }
+  applySetup(setup);
+}
+
+// --- values ---
+
+function showValue(path, value) {
+  const p = state.props.get(path);
+  const f = state.fields.get(path);
+  if (!p) return;
+  p.value = value;
+  if (!f) return;
+  if (p.kind === 'bool') f.input.checked = !!value;
+  else if (p.kind === 'enum') f.input.value = value;
+  else if (document.activeElement !== f.input || !f.root.classList.contains('refused')) f.input.value = fmt(value);
+}
+
+function modeOf(ch) {
+  const p = state.props.get(ch + '.Mode');
+  return p ? p.value : null;
+}
+
+// Shows the engine the mode plays, and marks the modes that would force the
+// other channel off, or that this channel cannot take, with their rule.
+function refreshModes() {
+  for (const ch of Object.keys(state.modes)) {
+    const card = $('#' + ch);
+    if (!card) continue;
+    const engine = state.engines[modeOf(ch)] || '';
+    for (const box of card.querySelectorAll('fieldset.engine')) box.hidden = box.dataset.engine !== engine;
+    const select = state.fields.get(ch + '.Mode')?.input;
+    if (!select) continue;
+    for (const opt of select.options) {
+      const m = state.modes[ch].find(x => x.name === opt.value);
+      const short = state.props.get(ch + '.Mode').enumerators.find(e => e.name === opt.value).short;
+      opt.disabled = m ? !m.available : false;
+      opt.textContent = short + (m && m.rule ? ' ⚠' : '');
+      opt.title = m && m.rule ? m.rule : '';
+    }
+    const rules = state.modes[ch].filter(m => m.rule);
+    let list = $('.rules', card);
+    if (!list) {
+      list = el('details', {class: 'rules'}, el('summary', {text: 'Modes limited by the other channel'}), el('ul'));
+      $('.fields', card).after(list);
+    }
+    list.hidden = rules.length === 0;
+    $('ul', list).replaceChildren(...rules.map(m => el('li', {}, el('b', {text: shortMode(ch, m.name)}),
+                                                      ' ' + m.rule)));
+  }
+  refreshTables();
+  refreshAdc();
+}
+
+function shortMode(ch, name) {
+  const e = state.props.get(ch + '.Mode')?.enumerators.find(x => x.name === name);
+  return e ? e.short : name;
+}
+
+function applyValues(values, modes) {
+  if (modes) state.modes = modes;
+  for (const [path, value] of Object.entries(values)) showValue(path, value);
+  refreshModes();
+}
+
+function applySetup(setup) {
+  state.modes = setup.modes || {};
+  state.engines = setup.engines || {};
+  for (const p of setup.properties) showValue(p.path, p.value);
+  showLink(setup.link);
+  refreshModes();
+}
+
+function showLink(link) {
+  if (!link) return;
+  $('#active').checked = link.active;
+  const badge = $('#link-state');
+  badge.textContent = link.active ? 'linked' : (link.lastFailure ? 'link failed' : 'not linked');
+  badge.className = 'badge ' + (link.active ? 'ok' : (link.lastFailure ? 'bad' : ''));
+  badge.title = link.lastFailure || '';
+}
+
+function clearError(path) {
+  const f = state.fields.get(path);
+  if (!f) return;
+  f.root.classList.remove('refused');
+  f.error.hidden = true;
+  f.error.textContent = '';
+}
+
+function showError(path, message) {
+  const f = state.fields.get(path);
+  if (!f) { notice(message, true); return; }
+  f.root.classList.add('refused');
+  f.error.textContent = message;
+  f.error.hidden = false;
+}
+
+function valueOf(path) {
+  const p = state.props.get(path);
+  const input = state.fields.get(path).input;
+  if (p.kind === 'bool') return input.checked;
+  if (p.kind === 'enum') return input.value;
+  const text = input.value.trim();
+  // Kept as text when it is no number: the server names what is wrong.
+  return text !== '' && Number.isFinite(Number(text)) ? Number(text) : text;
+}
+
+async function submit(path) {
+  const body = {[path]: valueOf(path)};
+  const {status, data} = await api('POST', '/api/setup', body);
+  if (status === 200) {
+    clearError(path);
+    applyValues(data.values, data.modes);
+    return;
+  }
+  const where = data.property || path;
+  if (status === 422) {
+    showError(where, `${fmt(data.value)} refused: the range is ${data.range}`);
+  } else {
+    showError(where, data.message || ('error ' + status));
+  }
+  showValue(path, state.props.get(path).value);
+  if (status === 502) notice(data.message, true);
+}
+
+function notice(text, bad) {
+  const n = $('#notice');
+  n.textContent = text;
+  n.className = 'notice' + (bad ? ' bad' : '');
+  n.hidden = false;
+  clearTimeout(notice.timer);
+  notice.timer = setTimeout(() => { n.hidden = true; }, 8000);
+}
+
+function logEvent(text, cls = '') {
+  const list = $('#events');
+  list.prepend(el('li', {class: cls, text: new Date().toLocaleTimeString() + '  ' + text}));
+  while (list.children.length > 50) list.lastChild.remove();
+}
+
+// --- drawings ---
+
+function sizeCanvas(canvas) {
+  const ratio = window.devicePixelRatio || 1;
+  const w = canvas.clientWidth || 300;
+  const h = canvas.clientHeight || 150;
+  canvas.width = Math.round(w * ratio);
+  canvas.height = Math.round(h * ratio);
+  const g = canvas.getContext('2d');
+  g.setTransform(ratio, 0, 0, ratio, 0, 0);
+  return {g, w, h};
+}
+
+function drawSeries(canvas, ys, color, label) {
+  const {g, w, h} = sizeCanvas(canvas);
+  g.clearRect(0, 0, w, h);
+  g.strokeStyle = '#d0d6de';
+  g.strokeRect(0.5, 0.5, w - 1, h - 1);
+  if (!ys.length) return;
+  let lo = Math.min(...ys), hi = Math.max(...ys);
+  if (lo === hi) { lo -= 1; hi += 1; }
+  const pad = 6;
+  const x = i => pad + (w - 2 * pad) * (ys.length > 1 ? i / (ys.length - 1) : 0.5);
+  const y = v => h - pad - (h - 2 * pad) * (v - lo) / (hi - lo);
+  g.strokeStyle = color;
+  g.lineWidth = 1.5;
+  g.beginPath();
+  ys.forEach((v, i) => (i ? g.lineTo(x(i), y(v)) : g.moveTo(x(i), y(v))));
+  g.stroke();
+  g.fillStyle = '#3b4652';
+  g.font = '11px system-ui, sans-serif';
+  g.fillText(fmt(hi), 4, 12);
+  g.fillText(fmt(lo), 4, h - 4);
+  if (label) g.fillText(label, w - g.measureText(label).width - 6, 12);
+}
+
+function plotBox(container, id, title) {
+  let box = document.getElementById(id);
+  if (!box) {
+    box = el('figure', {id, class: 'plot'}, el('figcaption'), el('canvas'));
+    container.append(box);
+  }
+  $('figcaption', box).textContent = title;
+  return box;
+}
+
+async function refreshTables() {
+  clearTimeout(refreshTables.timer);
+  refreshTables.timer = setTimeout(drawTables, 150);
+}
+
+async function drawTables() {
+  const container = $('#table-plots');
+  const wanted = [];
+  for (const ch of Object.keys(state.modes)) {
+    const engine = state.engines[modeOf(ch)];
+    if (engine !== 'IntModulation' && engine !== 'DDSMod') continue;
+    const {status, data} = await api('GET', '/api/table/' + ch + '.' + engine);
+    if (status !== 200 || !data.length) continue;
+    const id = 'table-' + ch;
+    wanted.push(id);
+    const title = `${ch}.${engine}: ${data.length} readings of ${data.bytesPerReading} bytes, ` +
+                  `step ${fmt(+data.stepTimeUs.toFixed(3))} µs` +
+                  ('divider' in data ? `, divider 0x${data.divider.toString(16).toUpperCase()}` : '');
+    const box = plotBox(container, id, title);
+    drawSeries($('canvas', box), data.codes, '#1f6feb', data.quantity + ' codes');
+  }
+  for (const fig of container.querySelectorAll('figure')) if (!wanted.includes(fig.id)) fig.remove();
+  $('.hint', container).hidden = wanted.length > 0;
+}
+
+function tuningChannels() {
+  return Object.keys(state.modes).filter(ch => state.engines[modeOf(ch)] === 'Tuner');
+}
+
+function refreshAdc() {
+  const container = $('#adc-plots');
+  const live = tuningChannels();
+  for (const fig of container.querySelectorAll('figure'))
+    if (!live.includes(fig.id.slice(4))) fig.remove();
+  for (const ch of live) {
+    const readings = state.adc[ch.slice(2)] || [];
+    const last = readings.length ? readings.at(-1) : '—';
+    const box = plotBox(container, 'adc-' + ch, `${ch}: ${readings.length} readings, last ${last}`);
+    drawSeries($('canvas', box), readings, '#c2410c', 'ADC');
+  }
+  $('.hint', container).hidden = live.length > 0;
+}
+
+function addFrames(frames) {
+  const body = $('#frames tbody');
+  for (const f of frames) {
+    body.prepend(el('tr', {class: f.ok ? f.kind : f.kind + ' failed'},
+                    el('td', {text: fmt(f.ms)}), el('td', {class: 'hex', text: f.hex}),
+                    el('td', {text: f.meaning + (f.ok ? '' : ' (failed)')})));
+  }
+  while (body.children.length > 200) body.lastChild.remove();
+}
+
+// --- live updates ---
+
+function listen() {
+  const stream = new EventSource(withToken('/api/events'));
+  const badge = $('#stream-state');
+  stream.addEventListener('hello', () => { badge.textContent = 'live'; badge.className = 'badge ok'; });
+  stream.onerror = () => { badge.textContent = 'reconnecting'; badge.className = 'badge bad'; };
+  const on = (type, fn) => stream.addEventListener(type, e => fn(JSON.parse(e.data)));
+  on('setup', d => applyValues(d.values, d.modes));
+  on('mode', d => {
+    const text = d.forced
+      ? `Channel ${d.channel} went to ${shortMode('Ch' + d.channel, d.mode)}: ${d.rule || 'forced by ' + d.by}`
+      : `Channel ${d.channel} is now in ${shortMode('Ch' + d.channel, d.mode)}`;
+    logEvent(text, d.forced ? 'forced' : '');
+    if (d.forced) {
+      const p = $('#Ch' + d.channel + ' .forced');
+      if (p) { p.textContent = text; p.hidden = false; }
+    }
+  });
+  on('refused', d => {
+    logEvent(d.message, 'bad');
+    showError(d.property, `${fmt(d.value)} refused: the range is ${d.range}`);
+  });
+  on('link', d => {
+    showLink(d.link);
+    if (d.failure) { logEvent('Link failure: ' + (d.link.lastFailure || 'the instrument did not answer'), 'bad'); }
+  });
+  on('overmodulation', d => logEvent(`Channel ${d.channel} over-modulates: amplitude above ${fmt(d.limit)} %`, 'bad'));
+  on('adc', d => {
+    const list = state.adc[d.channel] || (state.adc[d.channel] = []);
+    list.push(d.value);
+    if (list.length > 240) list.shift();
+    refreshAdc();
+  });
+  on('frames', d => addFrames(d.frames));
+}
+
+// --- files ---
+
+async function upload(file) {
+  const bytes = await file.arrayBuffer();
+  const head = new TextDecoder().decode(bytes.slice(0, 4));
+  const isFile = head === 'ZuG4';
+  const {status, data} = await api('PUT', isFile ? '/api/settings' : '/api/settings?form', bytes,
+                                   isFile ? 'application/octet-stream' : 'text/plain');
+  const err = $('#load-error');
+  if (status === 200) {
+    err.hidden = true;
+    applyValues(data.values, data.modes);
+    notice(`Loaded ${file.name}`);
+  } else {
+    err.textContent = `${file.name}: ${data.message}` + (data.line ? ` (line ${data.line})` : '');
+    err.hidden = false;
+  }
+}
+
+async function start() {
+  $('#save-file').href = withToken('/api/settings');
+  $('#save-form').href = withToken('/api/settings?form');
+  $('#load').addEventListener('change', e => { if (e.target.files[0]) upload(e.target.files[0]); e.target.value = ''; });
+  $('#active').addEventListener('change', async e => {
+    const {status, data} = await api('POST', '/api/setup', {Active: e.target.checked});
+    if (status !== 200) notice(data.message, true);
+    const setup = await api('GET', '/api/setup');
+    if (setup.status === 200) applySetup(setup.data);
+  });
+  const {status, data} = await api('GET', '/api/setup');
+  if (status !== 200) { notice(data.message || 'the panel did not answer', true); return; }
+  build(data);
+  const frames = await api('GET', '/api/frames');
+  if (frames.status === 200) addFrames(frames.data.frames);
+  listen();
+  window.addEventListener('resize', () => { refreshTables(); refreshAdc(); });
+  document.body.dataset.ready = 'yes';
+}
+
+start();
