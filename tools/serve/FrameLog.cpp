@@ -8,11 +8,10 @@ namespace Zu::Serve {
 
 namespace {
 
-// A frame with one of these codes announces a data block as the next write.
+// A frame that announces the data block written next.
 bool AnnouncesBlock(uint8_t code) {
-  for (uint8_t announce : {uint8_t{ZGCmd_IntModTable}, uint8_t{ZGCmd_DDSModData}})
-    if (code == announce || code == TranslateCommand(ZGCN_B, announce)) return true;
-  return false;
+  const TZuGen4CmdInfo* info = DecodeCommand(code);
+  return info && info->Args == TZuGen4CmdArgs::Block;
 }
 
 constexpr uint32_t kBlockBytesKept = 16;
