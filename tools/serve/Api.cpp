@@ -1,9 +1,12 @@
 #include "Api.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
+#include <stdlib.h>
 
+#include <cerrno>
 #include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -118,37 +121,33 @@ class TUpdateCounter {
   int FCount = 0;
 };
 
-// An anonymous in-memory file, so that the generator's own file routines
-// read and write settings without touching the disk.
-class TMemFile {
+// A file in a private directory of its own, so that the generator's file
+// routines read and write settings bytes without touching any file of the
+// user's; gone with the object.
+class TPrivateFile {
  public:
-  TMemFile() : FFd(memfd_create("zugen4-settings", 0)) {
-    if (FFd < 0) throw EInOutError("no in-memory file for the settings");
+  TPrivateFile() {
+    std::string dir = (std::filesystem::temp_directory_path() / "zugen4-panel-XXXXXX").string();
+    if (!mkdtemp(dir.data())) throw EInOutError("no private directory for the settings: " + std::string(strerror(errno)));
+    FDir = dir;
   }
-  ~TMemFile() { close(FFd); }
-  std::string Path() const { return "/proc/self/fd/" + std::to_string(FFd); }
+  ~TPrivateFile() {
+    std::error_code ec;
+    std::filesystem::remove_all(FDir, ec);
+  }
+  std::string Path() const { return (FDir / "settings.zg4").string(); }
   std::string Read() const {
-    std::string out;
-    char buf[4096];
-    ssize_t n = 0;
-    off_t at = 0;
-    while ((n = pread(FFd, buf, sizeof buf, at)) > 0) {
-      out.append(buf, static_cast<size_t>(n));
-      at += n;
-    }
-    return out;
+    std::ifstream in(Path(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
   void Write(std::string_view bytes) const {
-    size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = pwrite(FFd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-      if (n <= 0) throw EInOutError("cannot keep the uploaded settings in memory");
-      done += static_cast<size_t>(n);
-    }
+    std::ofstream out(Path(), std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out.flush()) throw EInOutError("cannot keep the uploaded settings aside");
   }
 
  private:
-  int FFd;
+  std::filesystem::path FDir;
 };
 
 // A generator that only computes: simulated instrument, no events.
@@ -162,7 +161,7 @@ struct TScratch {
 // settings file: a wrong signature, or a record that does not write back
 // byte for byte (cut short, or holding values no property takes).
 bool LoadSettings(TZuGen4& gen, std::string_view bytes) {
-  TMemFile file;
+  TPrivateFile file;
   file.Write(bytes);
   bool wrong = false;
   const TNotifyEvent old = gen.OnErrorFile;
@@ -227,7 +226,7 @@ json Engines(const TZuGen4& gen) {
 }  // namespace
 
 std::string SettingsBytes(TZuGen4& gen) {
-  TMemFile file;
+  TPrivateFile file;
   gen.SaveToFile(file.Path());
   return file.Read();
 }

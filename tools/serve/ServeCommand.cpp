@@ -56,6 +56,8 @@ void RunServe(TToolContext& ctx, const TServeArgs& args) {
 void AddServeCommand(CLI::App& app, TToolContext& ctx) {
   auto args = std::make_shared<TServeArgs>();
   CLI::App* serve = app.add_subcommand("serve", "The front panel in the browser (127.0.0.1:8044 by default)");
+  // The global options (--sim, --device, --state) may also follow the command.
+  serve->fallthrough();
   serve->add_option("--port", args->Port, "TCP port; 0 takes any free one")->check(CLI::Range(0, 65535));
   serve->add_option("--listen", args->Listen,
                     "Address to listen on; any but a loopback address needs the token the panel prints");

@@ -59,7 +59,8 @@ bool IsLoopback(const std::string& address) {
 }
 
 std::shared_ptr<TFrameLog> InstallFrameLog(TZuGen4& gen) {
-  TPlatform p = CompletePlatform(gen.Platform());
+  // The generator keeps its platform complete: the driver is always there.
+  TPlatform p = gen.Platform();
   auto log = std::make_shared<TFrameLog>(p.Driver);
   p.Driver = log;
   gen.SetPlatform(p);

@@ -46,7 +46,7 @@ try {
   const page = await browser.newPage();
   page.on('pageerror', e => { console.error('page error:', e.message); failed = true; });
   await page.setViewport({width: 1280, height: 800});
-  await page.goto(url, {waitUntil: 'networkidle0'});
+  await page.goto(url, {waitUntil: 'load'});
   await page.waitForSelector('body[data-ready="yes"]');
   await page.waitForSelector('#stream-state.ok');
 
@@ -93,8 +93,11 @@ try {
   const message = await page.$eval('.field[data-path="ChA.Frequency"] .error', e => (e.hidden ? '' : e.textContent));
   assert.match(message, /250000 refused: the range is 400 to 200000 kHz/);
 
+  await page.evaluate(() => document.activeElement.blur());
   await page.screenshot({path: screenshot, fullPage: false});
-  await page.setViewport({width: 390, height: 844, isMobile: true});
+  // A phone's width: one column, nothing wider than the screen.
+  await page.setViewport({width: 390, height: 844});
+  await page.waitForFunction(() => getComputedStyle(document.querySelector('.channels')).gridTemplateColumns.split(' ').length === 1);
   const overflow = await page.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
   assert.ok(overflow <= 0, 'the page is wider than a phone by ' + overflow + ' px');
   await page.screenshot({path: screenshot.replace(/\.png$/, '-phone.png')});

@@ -76,16 +76,17 @@ class Panel : public ::testing::Test {
     EXPECT_TRUE(r && r->status == 200) << path;
     return r ? json::parse(r->body) : json();
   }
-  json Values() { return GetJson("/api/setup")["properties"]; }
   json ValueOf(const std::string& path) {
-    for (const json& p : Values())
+    const json props = GetJson("/api/setup")["properties"];
+    for (const json& p : props)
       if (p["path"] == path) return p["value"];
     return nullptr;
   }
   // The frames sent since the log held `after` entries.
   std::vector<json> FramesAfter(uint64_t after) {
     std::vector<json> out;
-    for (const json& f : GetJson("/api/frames")["frames"])
+    const json frames = GetJson("/api/frames")["frames"];
+    for (const json& f : frames)
       if (f["seq"].get<uint64_t>() > after && f["kind"] == "frame") out.push_back(f);
     return out;
   }
@@ -106,10 +107,9 @@ class Panel : public ::testing::Test {
 // Reads the event stream on its own thread and keeps every event.
 class EventReader {
  public:
-  EventReader(int port, std::string token) {
-    FThread = std::thread([this, port, token] {
-      httplib::Client c("127.0.0.1", port);
-      c.set_read_timeout(20, 0);
+  EventReader(int port, std::string token) : FClient("127.0.0.1", port) {
+    FThread = std::thread([this, token] {
+      httplib::Client& c = FClient;
       std::string buffer;
       c.Get("/api/events", {{"X-ZuGen4-Token", token}}, [&](const char* data, size_t n) {
         buffer.append(data, n);
@@ -125,12 +125,15 @@ class EventReader {
           FEvents.push_back({type, json::parse(payload)});
           FChanged.notify_all();
         }
-        return !FDone;
+        return true;
       });
     });
     Await([](const std::string& type, const json&) { return type == "hello"; });
   }
-  ~EventReader() { FThread.join(); }
+  ~EventReader() {
+    FClient.stop();
+    FThread.join();
+  }
 
   // Waits (up to 10 s) for an event that matches; returns it.
   template <typename Pred>
@@ -147,14 +150,13 @@ class EventReader {
     });
     return found;
   }
-  void Done() { FDone = true; }
 
  private:
+  httplib::Client FClient;
   std::thread FThread;
   std::mutex FMutex;
   std::condition_variable FChanged;
   std::vector<std::pair<std::string, json>> FEvents;
-  std::atomic<bool> FDone{false};
 };
 
 TEST_F(Panel, SetupListsEveryPropertyWithItsMetadata) {
@@ -168,7 +170,9 @@ TEST_F(Panel, SetupListsEveryPropertyWithItsMetadata) {
       EXPECT_EQ(p["max"], 200000);
       EXPECT_EQ(p["value"], 1000);
     }
-    if (p["path"] == "ChA.Mode") EXPECT_EQ(p["enumerators"].size(), 9u);
+    if (p["path"] == "ChA.Mode") {
+      EXPECT_EQ(p["enumerators"].size(), 9u);
+    }
   }
   EXPECT_TRUE(setup["link"]["active"]);
   EXPECT_EQ(setup["engines"]["ZGMdC_IntModulation"], "IntModulation");
@@ -212,7 +216,9 @@ TEST_F(Panel, BadRequestsChangeNothing) {
     EXPECT_EQ(r->status, c.status);
     const json body = json::parse(r->body);
     EXPECT_EQ(body["error"], c.error);
-    if (*c.property) EXPECT_EQ(body["property"], c.property);
+    if (*c.property) {
+      EXPECT_EQ(body["property"], c.property);
+    }
     EXPECT_FALSE(body["message"].get<std::string>().empty());
     EXPECT_EQ(ValueOf("ChA.Frequency"), 1000);
     EXPECT_TRUE(FramesAfter(before).empty());
@@ -318,7 +324,6 @@ TEST_F(Panel, EventStreamShowsModesRefusalsFramesReadingsAndLinkFailures) {
   ASSERT_TRUE(failed);
   EXPECT_EQ(failed->status, 502);
   EXPECT_FALSE(events.Await([](auto& t, auto& d) { return t == "link" && d["failure"] == true; }).is_null());
-  events.Done();
 }
 
 // The entry point for fuzzing: any body gives an answer, never an exception.
