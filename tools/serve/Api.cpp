@@ -4,10 +4,10 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <cmath>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <utility>
@@ -15,6 +15,7 @@
 
 #include "EventHub.h"
 #include "FrameLog.h"
+#include "zugen4/ZuModeRules.h"
 #include "zugen4/ZuRegistry.h"
 #include "zugen4/sim/SimInstrument.h"
 #if __has_include("zugen4/ZuTextForm.h")
@@ -128,7 +129,8 @@ class TPrivateFile {
  public:
   TPrivateFile() {
     std::string dir = (std::filesystem::temp_directory_path() / "zugen4-panel-XXXXXX").string();
-    if (!mkdtemp(dir.data())) throw EInOutError("no private directory for the settings: " + std::string(strerror(errno)));
+    if (!mkdtemp(dir.data()))
+      throw EInOutError("no private directory for the settings: " + std::string(strerror(errno)));
     FDir = dir;
   }
   ~TPrivateFile() {
@@ -201,15 +203,29 @@ std::string ModeName(const TZuGen4& gen, TZuGen4ModesCommon mode) {
   return std::to_string(int{mode});
 }
 
-// Per channel, every mode with whether the channel can take it and, when the
-// other channel's mode limits it, the rule that does.
+const char* ActionName(TZuGen4ModeAction action) {
+  switch (action) {
+    case TZuGen4ModeAction::Keep: return "keep";
+    case TZuGen4ModeAction::ForceOff: return "forceOff";
+    case TZuGen4ModeAction::PullIn: return "pullIn";
+    case TZuGen4ModeAction::Refuse: return "refuse";
+  }
+  return "";
+}
+
+// Per channel, every mode with what setting it would do to the other channel
+// in its present mode, and the rule that says so.
 json Modes(const TZuGen4& gen) {
   json modes = json::object();
   for (const TZuGen4Channel* ch : {static_cast<TZuGen4Channel*>(gen.ChA()), static_cast<TZuGen4Channel*>(gen.ChB())}) {
     json list = json::array();
     for (const TPropEnumerator& e : DescribeProperty(gen, "ChA.Mode").Enumerators) {
-      const auto m = static_cast<TZuGen4ModesCommon>(e.Value);
-      list.push_back({{"name", e.Name}, {"available", ch->CheckEnableNewMode(m)}});
+      const TZuGen4ModeChange c =
+          ApplyModeRules(ch->ChannelType(), static_cast<TZuGen4ModesCommon>(e.Value), ch->GetOtherCh()->Mode());
+      list.push_back({{"name", e.Name},
+                      {"available", c.Action != TZuGen4ModeAction::Refuse},
+                      {"action", ActionName(c.Action)},
+                      {"rule", c.Rule}});
     }
     modes[std::string("Ch") + ChannelName(ch)] = list;
   }
@@ -296,7 +312,10 @@ TPanelApi::TPanelApi(TZuGen4& gen, TEventHub& hub, TFrameLog* frames, std::funct
   if (FFrames) FFramesSeen = FFrames->LastSeq();
   gen.OnChModeChange = [this](TZuGen4Channel* ch, bool forced) {
     json e = {{"channel", ChannelName(ch)}, {"mode", ModeName(FGen, ch->Mode())}, {"forced", forced}};
-    if (forced) e["by"] = ModeName(FGen, ch->GetOtherCh()->Mode());
+    if (forced) {
+      e["by"] = ModeName(FGen, ch->GetOtherCh()->Mode());
+      e["rule"] = FGen.LastModeChange().Rule;
+    }
     // Published once the request stands: a refused request puts modes back.
     FPendingModes.push_back(e.dump());
     if (FOldModeChange) FOldModeChange(ch, forced);

@@ -176,6 +176,11 @@ TEST_F(Panel, SetupListsEveryPropertyWithItsMetadata) {
   }
   EXPECT_TRUE(setup["link"]["active"]);
   EXPECT_EQ(setup["engines"]["ZGMdC_IntModulation"], "IntModulation");
+  // Channel B cannot take the A12 external mode, and the panel says why.
+  const json b12 = setup["modes"]["ChB"][int{Zu::ZGMdC_ExtModulationA12}];
+  EXPECT_EQ(b12["action"], "refuse");
+  EXPECT_FALSE(b12["available"]);
+  EXPECT_FALSE(b12["rule"].get<std::string>().empty());
 }
 
 TEST_F(Panel, SeveralValuesGoOutInOneUpdate) {
@@ -311,6 +316,7 @@ TEST_F(Panel, EventStreamShowsModesRefusalsFramesReadingsAndLinkFailures) {
   ASSERT_FALSE(forced.is_null());
   EXPECT_EQ(forced["channel"], "B");
   EXPECT_EQ(forced["mode"], "ZGMdC_off");
+  EXPECT_FALSE(forced["rule"].get<std::string>().empty());
   EXPECT_FALSE(
       events.Await([](auto& t, auto& d) { return t == "setup" && d["values"]["ChB.Mode"] == "ZGMdC_off"; }).is_null());
   EXPECT_FALSE(events.Await([](auto& t, auto&) { return t == "frames"; }).is_null());

@@ -166,21 +166,24 @@ function refreshModes() {
     for (const box of card.querySelectorAll('fieldset.engine')) box.hidden = box.dataset.engine !== engine;
     const select = state.fields.get(ch + '.Mode')?.input;
     if (!select) continue;
+    const other = ch === 'ChA' ? 'channel B' : 'channel A';
+    const effect = {forceOff: ` (turns ${other} off)`, pullIn: ` (takes ${other} along)`, refuse: ' (not here)'};
     for (const opt of select.options) {
       const m = state.modes[ch].find(x => x.name === opt.value);
-      const short = state.props.get(ch + '.Mode').enumerators.find(e => e.name === opt.value).short;
       opt.disabled = m ? !m.available : false;
-      opt.textContent = short + (m && m.rule ? ' ⚠' : '');
+      opt.textContent = shortMode(ch, opt.value) + (m && opt.value !== modeOf(ch) ? effect[m.action] || '' : '');
       opt.title = m && m.rule ? m.rule : '';
     }
-    const rules = state.modes[ch].filter(m => m.rule);
+    // The modes the other channel's mode limits, each with its rule.
+    const rules = state.modes[ch].filter(m => m.rule && m.name !== modeOf(ch));
     let list = $('.rules', card);
     if (!list) {
-      list = el('details', {class: 'rules'}, el('summary', {text: 'Modes limited by the other channel'}), el('ul'));
+      list = el('details', {class: 'rules', open: ''}, el('summary'), el('ul'));
       $('.fields', card).after(list);
     }
+    $('summary', list).textContent = `${rules.length} modes limited by ${other}'s mode`;
     list.hidden = rules.length === 0;
-    $('ul', list).replaceChildren(...rules.map(m => el('li', {}, el('b', {text: shortMode(ch, m.name)}),
+    $('ul', list).replaceChildren(...rules.map(m => el('li', {class: m.action}, el('b', {text: shortMode(ch, m.name)}),
                                                       ' ' + m.rule)));
   }
   refreshTables();
