@@ -66,16 +66,8 @@ json Values(const TZuGen4& gen) {
   return values;
 }
 
-template <typename Gen>
-std::string LinkAccount(const Gen& gen) {
-  if constexpr (requires { gen.LastLinkFailure(); })
-    return gen.LastLinkFailure();
-  else
-    return {};
-}
-
 json LinkState(const TZuGen4& gen) {
-  return {{"active", gen.Active()}, {"status", gen.Status()}, {"lastFailure", LinkAccount(gen)}};
+  return {{"active", gen.Active()}, {"status", gen.Status()}, {"lastFailure", gen.LastLinkFailure()}};
 }
 
 const char* ChannelName(const TZuGen4Channel* ch) { return ch->ChannelType() == ZGCN_A ? "A" : "B"; }

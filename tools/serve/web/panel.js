@@ -181,7 +181,7 @@ function refreshModes() {
       list = el('details', {class: 'rules', open: ''}, el('summary'), el('ul'));
       $('.fields', card).after(list);
     }
-    $('summary', list).textContent = `${rules.length} modes limited by ${other}'s mode`;
+    $('summary', list).textContent = `${rules.length} mode${rules.length === 1 ? '' : 's'} limited by ${other}'s mode`;
     list.hidden = rules.length === 0;
     $('ul', list).replaceChildren(...rules.map(m => el('li', {class: m.action}, el('b', {text: shortMode(ch, m.name)}),
                                                       ' ' + m.rule)));
