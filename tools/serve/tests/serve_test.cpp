@@ -329,7 +329,9 @@ TEST_F(Panel, EventStreamShowsModesRefusalsFramesReadingsAndLinkFailures) {
   auto failed = Post(R"({"ChA.Phase": 10})");
   ASSERT_TRUE(failed);
   EXPECT_EQ(failed->status, 502);
-  EXPECT_FALSE(events.Await([](auto& t, auto& d) { return t == "link" && d["failure"] == true; }).is_null());
+  const json link = events.Await([](auto& t, auto& d) { return t == "link" && d["failure"] == true; });
+  ASSERT_FALSE(link.is_null());
+  EXPECT_FALSE(link["link"]["lastFailure"].get<std::string>().empty());
 }
 
 // The entry point for fuzzing: any body gives an answer, never an exception.
