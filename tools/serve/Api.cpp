@@ -317,7 +317,9 @@ TPanelApi::TPanelApi(TZuGen4& gen, TEventHub& hub, TFrameLog* frames, std::funct
     if (FOldFTError) FOldFTError(sender);
   };
   gen.OnADCTimer = [this](TZuGen4Channel* ch) {
-    FHub.Publish("adc", json{{"channel", ChannelName(ch)}, {"value", ch->Tuner()->ADCValue()}}.dump());
+    // The path lets the page show the reading in its field too.
+    const std::string path = std::string("Ch") + ChannelName(ch) + ".Tuner.ADCValue";
+    FHub.Publish("adc", json{{"channel", ChannelName(ch)}, {"value", ch->Tuner()->ADCValue()}, {"path", path}}.dump());
     if (FOldADCTimer) FOldADCTimer(ch);
   };
   gen.OnChangeActiveState = [this](TObject* sender) {

@@ -407,6 +407,7 @@ function listen() {
   on('adc', d => {
     const list = state.adc[d.channel] || (state.adc[d.channel] = []);
     list.push(d.value);
+    showValue(d.path, d.value);
     if (list.length > 240) list.shift();
     refreshAdc();
   });
