@@ -12,13 +12,15 @@
 
 namespace Zu::Tool {
 
+void AddServeCommand(CLI::App& app, TToolContext& ctx);  // tools/serve/
+
 namespace {
 
 // Subcommands that live in other directories. To add one: declare its
 // TRegisterCommand function and add it to this list (tools/serve/ adds
 // `zugen4 serve` this way); its sources join the zugen_tool library from its
 // own CMakeLists.txt.
-const std::vector<TRegisterCommand> kExtensionCommands = {};
+const std::vector<TRegisterCommand> kExtensionCommands = {AddServeCommand};
 
 constexpr const char* kExitCodes =
     "Exit codes:\n"
