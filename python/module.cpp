@@ -438,6 +438,16 @@ PYBIND11_MODULE(_zugen4, m) {
       .def("replug", [](TPySim& s, bool asNew) { s.Driver().Replug(asNew); })
       .def("clear_faults", [](TPySim& s) { s.Driver().ClearFaults(); })
       .def("is_open", [](TPySim& s) { return s.Driver().IsOpen(); })
+      // The instrument's decoded state, where the simulator keeps one.
+      .def("state",
+           [](TPySim& s) -> py::object {
+             return [](auto& driver) -> py::object {
+               if constexpr (requires { driver.Model().StateText(); })
+                 return py::str(driver.Model().StateText());
+               else
+                 return py::none();
+             }(s.Driver());
+           })
       .def("advance", &TPySim::Advance)
       .def("now", &TPySim::Now);
 

@@ -121,6 +121,14 @@ class Simulator:
     def is_open(self):
         return self._s.is_open()
 
+    def state(self):
+        """The instrument as the frames left it, decoded per channel (output,
+        mode, frequency, amplitude and phase codes, tables, ...), as text."""
+        text = self._s.state()
+        if text is None:
+            raise NotImplementedError("this build's simulator keeps no decoded state")
+        return text
+
     def advance(self, ms):
         """Moves virtual time on by ms, running the polls that fall due; returns how many ran."""
         return self._s.advance(ms)
