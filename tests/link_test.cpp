@@ -164,3 +164,25 @@ TEST_F(Link, WaitsAtLeastTwentyMsAfterEachCommand) {
 }
 
 }  // namespace
+
+namespace {
+
+// The command table's names and argument layouts, seen through the
+// simulator's one-line description of a frame (lines written out).
+TEST(CommandTable, FramesDescribeThemselvesByNameChannelAndArguments) {
+  using Zu::Sim::DescribeFrame;
+  const std::pair<ZuTest::Frame, const char*> cases[] = {
+      {{0x04, 0x01, 0x47, 0xAE, 0x14, 0x00}, "A freq 21474836 (2000.000 kHz)"},
+      {{0x12, 0x3F, 0xFF, 0, 0, 0}, "B ampl 16383 (100.00 %)"},
+      {{0x15, 0x20, 0x00, 0, 0, 0}, "B phase 8192 (180.00 deg)"},
+      {{0xE1, 0x0A, 0, 0, 0, 0}, "B tune freq 10"},
+      {{0xE5, 0x10, 0, 0, 0, 0}, "ext freq scale 16"},
+      {{0x21, 0x10, 0x00, 0x20, 0x00, 0}, "B intmod table 10 00 20 00 00"},
+      {{0x7F, 0, 0, 0, 0, 0}, "update sync"},
+      {{0xFD}, "read adc"},
+      {{0x03, 1, 2, 3, 4, 5}, "unknown code 03 01 02 03 04 05"},
+  };
+  for (const auto& [frame, line] : cases) EXPECT_EQ(DescribeFrame(frame), line);
+}
+
+}  // namespace
