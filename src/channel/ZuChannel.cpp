@@ -236,28 +236,44 @@ void TZuGen4ExtModulation::StartDuplexModulation(TZuGen4ChannelA* a) {
 
 // --- published properties ---
 
+namespace {
+
+template <class E>
+E* EngineOf(const TZuGen4Channel& ch) {
+  return ch.Engine<E>();
+}
+
+// One child per engine, named by the engine itself: a new engine is
+// published without a line here.
+template <class... E>
+std::vector<TPropDesc> EngineEntries(std::tuple<E...>*) {
+  return {NamedChild<TZuGen4Channel, E, &EngineOf<E>>()...};
+}
+
+}  // namespace
+
 const TPropTable& TZuGen4Channel::Published() {
   using C = TZuGen4Channel;
-  static const TPropTable table({
-      Prop<&C::Mode, &C::SetMode>("Mode", "what the channel does; may switch the other channel off")
-          .Names(ModeNames())
-          .RangeNote("ZGMdC_ExtModulationA12 on channel A only"),
-      Prop<&C::Frequency, &C::Set_sinFrequency>("Frequency", "output frequency")
-          .Unit("kHz")
-          .Range(FREQUENCY_BOT, FREQUENCY_TOP)
-          .Dynamic([](const void* o, TPropInfo& info) { LimitToClock(static_cast<const C*>(o)->GenFreq(), info); }),
-      Prop<&C::Amplitude, &C::Set_sinAmplitude>("Amplitude", "output amplitude, percent of full scale")
-          .Unit("%")
-          .Range(AMPL_BOT, AMPL_TOP)
-          .ExcludeMin(),
-      Prop<&C::Phase, &C::SetPhase>("Phase", "output phase").Unit("deg").Range(PHASE_BOT, PHASE_TOP).ExcludeMax(),
-      Child<&C::Tuner, TZuGen4Tuner>("Tuner"),
-      Child<&C::IntModulation, TZuGen4IntModulation>("IntModulation"),
-      Child<&C::ExtModulation, TZuGen4ExtModulation>("ExtModulation"),
-      Child<&C::LFM, TZuGen4LFM>("LFM"),
-      Child<&C::DDSMod, TZuGen4DDSMod>("DDSMod"),
-      Prop<&C::ChannelType>("ChannelType", "which output this is").Names(ChannelNames()).NotStored(),
-  });
+  static const TPropTable table = [] {
+    std::vector<TPropDesc> entries({
+        Prop<&C::Mode, &C::SetMode>("Mode", "what the channel does; may switch the other channel off")
+            .Names(ModeNames())
+            .RangeNote("ZGMdC_ExtModulationA12 on channel A only"),
+        Prop<&C::Frequency, &C::Set_sinFrequency>("Frequency", "output frequency")
+            .Unit("kHz")
+            .Range(FREQUENCY_BOT, FREQUENCY_TOP)
+            .Dynamic([](const void* o, TPropInfo& info) { LimitToClock(static_cast<const C*>(o)->GenFreq(), info); }),
+        Prop<&C::Amplitude, &C::Set_sinAmplitude>("Amplitude", "output amplitude, percent of full scale")
+            .Unit("%")
+            .Range(AMPL_BOT, AMPL_TOP)
+            .ExcludeMin(),
+        Prop<&C::Phase, &C::SetPhase>("Phase", "output phase").Unit("deg").Range(PHASE_BOT, PHASE_TOP).ExcludeMax(),
+    });
+    // The engines, in the channel's order, which the settings record follows.
+    for (TPropDesc& d : EngineEntries(static_cast<TZuGen4EngineTypes*>(nullptr))) entries.push_back(std::move(d));
+    entries.push_back(Prop<&C::ChannelType>("ChannelType", "which output this is").Names(ChannelNames()).NotStored());
+    return TPropTable(std::move(entries));
+  }();
   return table;
 }
 

@@ -191,9 +191,9 @@ std::string CaseHint(const TPropTable* table, const void* object, std::string_vi
     const std::string_view name = path.substr(0, dot);
     const TPropDesc* found = nullptr;
     for (const TPropDesc& d : table->Entries())
-      if (SameIgnoringCase(d.Name, name)) found = &d;
+      if (SameIgnoringCase(d.NameIn(object), name)) found = &d;
     if (!found) return {};
-    fixed += (fixed.empty() ? "" : ".") + found->Name;
+    fixed += (fixed.empty() ? "" : ".") + found->NameIn(object);
     if (dot == std::string_view::npos) return found->IsChild() ? std::string() : "did you mean " + fixed + "?";
     if (!found->IsChild()) return {};
     object = found->ChildObject(object);
@@ -207,7 +207,7 @@ void Walk(const TPropTable& table, const void* object, const std::string& prefix
           const std::function<void(const TPropRef&)>& visit) {
   for (const TPropDesc& d : table.Entries()) {
     if (d.IsChild()) {
-      Walk(d.ChildTable(), d.ChildObject(object), prefix + d.Name + ".", visit);
+      Walk(d.ChildTable(), d.ChildObject(object), prefix + d.NameIn(object) + ".", visit);
     } else {
       visit(TPropRef{&d, const_cast<void*>(object), prefix + d.Name});
     }
@@ -222,7 +222,10 @@ TPropRef ResolveProp(const TPropTable& root, const void* object, std::string_vie
   const void* current = object;
   for (;;) {
     const size_t dot = rest.find('.');
-    const TPropDesc* d = table->Find(rest.substr(0, dot));
+    const std::string_view name = rest.substr(0, dot);
+    const TPropDesc* d = nullptr;
+    for (const TPropDesc& e : table->Entries())
+      if (e.NameIn(current) == name) d = &e;
     if (!d) break;
     if (dot == std::string_view::npos) {
       if (d->IsChild()) throw EUnknownProperty(std::string(path), "an object, not a property");

@@ -48,8 +48,12 @@ struct TPropDesc {
   // Child entries only.
   void* (*ChildObject)(const void* object) = nullptr;
   const TPropTable& (*ChildTable)() = nullptr;
+  // A child that names itself (an engine): its name comes from the object.
+  const char* (*ChildName)(const void* child) = nullptr;
 
   bool IsChild() const { return ChildObject != nullptr; }
+  // The entry's name below the given owner object.
+  std::string NameIn(const void* object) const { return ChildName ? ChildName(ChildObject(object)) : Name; }
 
   // Declaration helpers, chained after Prop<...>(...).
   TPropDesc& Unit(const char* unit) {
@@ -175,6 +179,17 @@ TPropDesc Child(const char* name) {
     return sub;
   };
   d.ChildTable = &Sub::Published;
+  return d;
+}
+
+// A child that names itself: Get(owner) gives it, Sub::Published() describes
+// it and its EngineName() is its name.
+template <class Owner, class Sub, Sub* (*Get)(const Owner&)>
+TPropDesc NamedChild() {
+  TPropDesc d;
+  d.ChildObject = [](const void* o) -> void* { return Get(*static_cast<const Owner*>(o)); };
+  d.ChildTable = &Sub::Published;
+  d.ChildName = [](const void* child) { return static_cast<const Sub*>(child)->EngineName(); };
   return d;
 }
 
