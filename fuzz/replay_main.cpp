@@ -10,6 +10,8 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+// Optional, as with libFuzzer: a target that prepares its surroundings.
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
 
 int main(int argc, char** argv) {
   namespace fs = std::filesystem;
@@ -22,19 +24,22 @@ int main(int argc, char** argv) {
       inputs.emplace_back(argv[i]);
     }
   }
-  if (inputs.empty()) {
-    std::fprintf(stderr, "no inputs to replay\n");
-    return 1;
-  }
+  // The inputs are read before a target's preparation may change directory.
+  std::vector<std::vector<uint8_t>> contents;
   for (const auto& p : inputs) {
     std::ifstream in(p, std::ios::binary);
     if (!in) {
       std::fprintf(stderr, "cannot read %s\n", p.string().c_str());
       return 1;
     }
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+    contents.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
+  if (LLVMFuzzerInitialize && LLVMFuzzerInitialize(&argc, &argv) != 0) return 1;
+  if (inputs.empty()) {
+    std::fprintf(stderr, "no inputs to replay\n");
+    return 1;
+  }
+  for (const auto& bytes : contents) LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
   std::printf("%zu inputs replayed\n", inputs.size());
   return 0;
 }

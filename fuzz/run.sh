@@ -5,6 +5,7 @@
 # and leaves its input in build/fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$(pwd)
 seconds=${1:-60}
 cmake --preset fuzz >/dev/null
 targets=$(sed -n 's/^zugen_fuzz_target(\([a-z_]*\).*/\1/p' fuzz/CMakeLists.txt)
@@ -14,10 +15,11 @@ for t in $targets; do
   work=$(mktemp -d)
   cp -r "fuzz/corpus/$t/." "$work/"
   dict=()
-  [ -f "fuzz/dict/$t.dict" ] && dict=(-dict="fuzz/dict/$t.dict")
-  log=build/fuzz/findings/$t.log
+  # Absolute paths: a target may change its working directory.
+  [ -f "fuzz/dict/$t.dict" ] && dict=(-dict="$root/fuzz/dict/$t.dict")
+  log=$root/build/fuzz/findings/$t.log
   if ! build/fuzz/fuzz/fuzz_$t -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 "${dict[@]}" \
-      -artifact_prefix=build/fuzz/findings/$t- "$work" >"$log" 2>&1; then
+      -artifact_prefix="$root/build/fuzz/findings/$t-" "$work" >"$log" 2>&1; then
     rm -rf "$work"
     tail -40 "$log" >&2
     echo "fuzz: $t found a failure; its input is in build/fuzz/findings/" >&2
