@@ -165,6 +165,9 @@ FT_STATUS TSimDriver::Write(FT_HANDLE handle, const void* buf, uint32_t count, u
   } else if (st == FT_OK) {
     Check(bytes, count);
   }
+  // The model follows what reached the instrument; a block always ends the
+  // wait for it, as above.
+  if (block || st == FT_OK) FModel.Write(bytes, done);
   FTrace.push_back(
       {block ? TTraceKind::Block : TTraceKind::Frame, Now(), std::vector<uint8_t>(bytes, bytes + count), st});
   return st;
@@ -192,8 +195,15 @@ FT_STATUS TSimDriver::Read(FT_HANDLE handle, void* buf, uint32_t wanted, uint32_
   }
   FReadAllowed = false;
   *got = done;
+  if (st == FT_OK) FModel.Read(out, done);
   FTrace.push_back({TTraceKind::Read, Now(), std::vector<uint8_t>(out, out + done), st});
   return st;
+}
+
+std::vector<std::string> TSimDriver::Violations() const {
+  std::vector<std::string> all = FViolations;
+  all.insert(all.end(), FModel.Violations().begin(), FModel.Violations().end());
+  return all;
 }
 
 std::vector<std::vector<uint8_t>> TSimDriver::Frames() const {

@@ -2,39 +2,63 @@
 // ends with ctx.Commit() (one update, then the state file is saved).
 #include "Commands.h"
 
+#include <fnmatch.h>
+
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
-#include <filesystem>
+#include <fstream>
+#include <iomanip>
 #include <ostream>
+#include <sstream>
+
+#include "zugen4/Timers.h"
+#include "zugen4/ZuModeRules.h"
+#include "zugen4/ZuRegistry.h"
+#include "zugen4/ZuTextForm.h"
+#include "zugen4/sim/SimModel.h"
 
 namespace Zu::Tool {
 
 namespace {
 
-// Copies the whole setup through a settings file: the settings record is the
-// one complete and exact picture of a generator.
+// Copies the whole setup through an in-memory settings record: the record is
+// the one complete and exact picture of a generator.
 void CopySetup(TZuGen4& from, TZuGen4& to) {
-  char name[] = "/tmp/zugen4-XXXXXX";
-  const int fd = mkstemp(name);
-  if (fd < 0) throw EToolError(ExitFile, "cannot create a temporary file");
-  close(fd);
-  try {
-    from.SaveToFile(name);
-    to.LoadFromFile(name);
-  } catch (...) {
-    std::remove(name);
-    throw;
-  }
-  std::remove(name);
+  TZuGen4FileStream out;
+  out.OpenMemoryForWriting();
+  from.WriteDataToFile(out);
+  TZuGen4FileStream in;
+  in.OpenMemoryForReading(out.MemoryBytes());
+  to.ReadDataFromFile(in);
 }
 
+std::string ReadFile(const std::string& file) {
+  std::ifstream s(file, std::ios::binary);
+  if (!s) throw EToolError(ExitFile, "cannot read " + file);
+  std::ostringstream text;
+  text << s.rdbuf();
+  if (s.bad()) throw EToolError(ExitFile, "cannot read " + file);
+  return text.str();
+}
+
+void WriteFile(const std::string& file, const std::string& text) {
+  std::ofstream s(file, std::ios::binary | std::ios::trunc);
+  s << text;
+  s.close();
+  if (!s) throw EToolError(ExitFile, "cannot write " + file);
+}
+
+bool IsSettingsFile(const std::string& bytes) { return bytes.compare(0, 4, TZuGen4::FIOMetrics) == 0; }
+
+// The mode changes a command forced on the other channel, each with its rule.
 void ReportForced(TToolContext& ctx) {
-  for (const std::string& line : ctx.TakeForcedModes()) ctx.Out() << line << '\n';
+  for (const std::string& line : ctx.TakeForcedModes()) ctx.Err() << "note: " << line << '\n';
 }
 
-void LoadSettings(TToolContext& ctx, const std::string& file) {
-  TZuGen4& gen = ctx.Generator();
-  if (!std::filesystem::is_regular_file(file)) throw EToolError(ExitFile, "cannot read " + file);
+void LoadSettings(TZuGen4& gen, const std::string& file) {
+  if (!IsSettingsFile(ReadFile(file)))
+    throw EToolError(ExitFile, file + " is no settings file (it does not start with the signature ZuG4)");
   bool wrong = false;
   gen.OnErrorFile = [&wrong](TObject*) { wrong = true; };
   try {
@@ -44,35 +68,377 @@ void LoadSettings(TToolContext& ctx, const std::string& file) {
     throw EToolError(ExitFile, "cannot read " + file);
   }
   gen.OnErrorFile = nullptr;
-  if (wrong) throw EToolError(ExitFile, file + " is no settings file (no ZuG4 signature of version 1)");
+  if (wrong) throw EToolError(ExitFile, file + " is a settings file of another version");
 }
 
-void SaveSettings(TToolContext& ctx, const std::string& file) {
+void SaveSettings(TZuGen4& gen, const std::string& file) {
   try {
-    ctx.Generator().SaveToFile(file);
+    gen.SaveToFile(file);
   } catch (const EInOutError&) {
     throw EToolError(ExitFile, "cannot write " + file);
   }
 }
 
+// A form's errors name the file and the line, like a compiler's.
+void ApplyForm(TZuGen4& gen, const std::string& file, const std::string& text) {
+  if (!LooksLikeTextForm(text))
+    throw EToolError(ExitFile, file + " is no text form (it does not start with `object NAME: TZuGen4`)");
+  try {
+    ReadTextForm(gen, text);
+  } catch (const ETextFormError& e) {
+    throw EToolError(ExitRefused, file + ":" + std::to_string(e.Line()) + ": " + e.Reason());
+  }
+}
+
+// A generator apart from the device and the state: for conversions and for
+// computing tables.
+std::unique_ptr<TZuGen4> ScratchGenerator(const std::shared_ptr<Sim::TSimPlatform>& sim) {
+  auto gen = std::make_unique<TZuGen4>();
+  gen->SetPlatform(sim->Platform());
+  gen->SetAutoUpdate(false);
+  return gen;
+}
+
+std::pair<std::string, std::string> SplitAssignment(const std::string& arg) {
+  const size_t eq = arg.find('=');
+  if (eq == std::string::npos || eq == 0)
+    throw EToolError(ExitUsage, "expected PATH=VALUE, got `" + arg + "` (e.g. ChA.Frequency=2000)");
+  return {arg.substr(0, eq), arg.substr(eq + 1)};
+}
+
+const char* KindName(TPropKind kind) {
+  switch (kind) {
+    case TPropKind::Double: return "double";
+    case TPropKind::Int: return "int";
+    case TPropKind::Bool: return "bool";
+    case TPropKind::Enum: return "enum";
+  }
+  return "?";
+}
+
+bool Matches(const std::string& pattern, const std::string& path) {
+  if (pattern.empty()) return true;
+  if (pattern.find_first_of("*?[") != std::string::npos) return fnmatch(pattern.c_str(), path.c_str(), 0) == 0;
+  auto lower = [](std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+  };
+  return lower(path).find(lower(pattern)) != std::string::npos;
+}
+
+void PrintProps(TToolContext& ctx, const std::string& pattern) {
+  TZuGen4& gen = ctx.Generator();
+  std::ostream& out = ctx.Out();
+  int shown = 0;
+  for (const TPropInfo& p : ListProperties(gen)) {
+    if (!Matches(pattern, p.Path)) continue;
+    ++shown;
+    out << std::left << std::setw(34) << p.Path << ' ' << std::setw(6) << KindName(p.Kind) << " = "
+        << GetPropText(gen, p.Path);
+    if (!p.Unit.empty()) out << ' ' << p.Unit;
+    if (const std::string range = RangeText(p); !range.empty()) out << "  [" << range << ']';
+    if (!p.Enumerators.empty()) {
+      out << "  {";
+      for (size_t i = 0; i < p.Enumerators.size(); ++i) out << (i ? ", " : "") << p.Enumerators[i].ShortName;
+      out << '}';
+    }
+    if (p.ReadOnly) out << "  (read-only)";
+    if (!p.Stored) out << "  (not stored)";
+    out << '\n';
+  }
+  if (shown == 0 && !pattern.empty()) throw EToolError(ExitRefused, "no property matches `" + pattern + "`");
+}
+
+// --- poll ---
+
+volatile std::sig_atomic_t gInterrupted = 0;
+
+void Poll(TToolContext& ctx, int count) {
+  TZuGen4& gen = ctx.Device();
+  std::vector<TZuGen4Channel*> tuning;
+  for (TZuGen4Channel* ch : {static_cast<TZuGen4Channel*>(gen.ChA()), static_cast<TZuGen4Channel*>(gen.ChB())})
+    if (ch->Mode() == ZGMdC_tuning) tuning.push_back(ch);
+  if (tuning.empty())
+    throw EToolError(ExitUsage, "no channel is in tuning mode; e.g. `zugen4 set ChA.Mode=tuning` first");
+  int interval = 0;
+  for (TZuGen4Channel* ch : tuning) {
+    if (ch->Tuner()->ADCTimerInterval() <= 0)
+      throw EToolError(ExitUsage, std::string(ch->IsChannelA() ? "ChA" : "ChB") +
+                                      ".Tuner.ADCTimerInterval is 0: the tuner does not poll");
+    interval = interval ? std::min(interval, ch->Tuner()->ADCTimerInterval()) : ch->Tuner()->ADCTimerInterval();
+    // Polling is what the command is for; the remembered setup is not changed.
+    ch->Tuner()->SetADCTimerEnabled(true);
+  }
+  int seen = 0;
+  uint64_t start = 0;
+  Sim::TSimPlatform* sim = ctx.Sim();
+  if (sim) start = sim->Clock->Now();
+  const auto t0 = std::chrono::steady_clock::now();
+  gen.OnADCTimer = [&](TZuGen4Channel* ch) {
+    const uint64_t ms =
+        sim ? sim->Clock->Now() - start
+            : static_cast<uint64_t>(
+                  std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count());
+    ctx.Out() << std::right << std::setw(8) << ms << " ms  " << (ch->IsChannelA() ? "ChA" : "ChB") << " ADC "
+              << ch->Tuner()->ADCValue() << std::endl;
+    ++seen;
+  };
+  gen.UpdateDependentTimers();  // the tuners start polling
+  gInterrupted = 0;
+  auto previous = std::signal(SIGINT, [](int) { gInterrupted = 1; });
+  try {
+    while ((count <= 0 || seen < count) && !gInterrupted) {
+      if (sim) {
+        // Virtual time: move the clock on to the next reading.
+        sim->Timers->Advance(static_cast<uint64_t>(interval));
+      } else {
+        WaitMessages(200);
+        ProcessMessages();
+      }
+    }
+  } catch (...) {
+    std::signal(SIGINT, previous);
+    gen.OnADCTimer = nullptr;
+    throw;
+  }
+  std::signal(SIGINT, previous);
+  gen.OnADCTimer = nullptr;
+}
+
+// --- table ---
+
+struct TTableInfo {
+  std::vector<uint32_t> Codes;
+  std::string Quantity;  // what a code stands for
+  std::string Unit;
+  std::vector<double> Values;
+  double StepSeconds = 0;
+  std::string Divider;
+};
+
+// The table the engine at `path` would download, computed by letting a
+// scratch copy of the setup run its update on a simulated instrument.
+TTableInfo ComputeTable(TToolContext& ctx, const std::string& path) {
+  const size_t dot = path.find('.');
+  const std::string chName = path.substr(0, dot);
+  const std::string engine = dot == std::string::npos ? "" : path.substr(dot + 1);
+  if ((chName != "ChA" && chName != "ChB") || (engine != "IntModulation" && engine != "DDSMod"))
+    throw EToolError(ExitUsage,
+                     "table takes ChA.IntModulation, ChB.IntModulation, ChA.DDSMod or ChB.DDSMod, not `" + path + "`");
+  auto sim = std::make_shared<Sim::TSimPlatform>();
+  auto gen = ScratchGenerator(sim);
+  CopySetup(ctx.Generator(), *gen);
+  TZuGen4Channel* ch = chName == "ChA" ? static_cast<TZuGen4Channel*>(gen->ChA()) : gen->ChB();
+  const bool intmod = engine == "IntModulation";
+  if (!intmod && ch->DDSMod()->Mode() != ZGTMs_User)
+    throw EToolError(ExitUsage, path + ".Mode is " + GetPropText(*gen, path + ".Mode") +
+                                    ": only the user mode plays a table (binary and quadrature keying load states)");
+  ch->SetMode(intmod ? ZGMdC_IntModulation : ZGMdC_DDSMod);
+  gen->SetActive(true);
+  gen->UpdateMode();
+
+  TTableInfo t;
+  const TMathFunction* f = intmod ? ch->IntModulation()->MathFunction() : ch->DDSMod()->MathFunction();
+  const int w = f->BytesPerReading() == ZBPR_4bytes ? 4 : 2;
+  const uint8_t* r = f->Readings();
+  for (int i = 0; r && (i + 1) * w <= f->ReadingsSize(); ++i) {
+    uint32_t v = 0;
+    for (int b = 0; b < w; ++b) v |= uint32_t{r[i * w + b]} << (8 * (f->DirectRdsBytes() ? b : w - 1 - b));
+    t.Codes.push_back(v);
+  }
+  const TZuGen4AFPModes type = intmod ? ch->IntModulation()->Type() : ch->DDSMod()->Type();
+  for (uint32_t code : t.Codes) {
+    switch (type) {
+      case ZGAFPms_freq: t.Values.push_back(gen->Conv_CodeToFreq(code) / 1000.0); break;
+      case ZGAFPms_ampl: t.Values.push_back(TZuGen4::Conv_CodeToAmpl(code)); break;
+      case ZGAFPms_phase: t.Values.push_back(TZuGen4::Conv_CodeToPhase(intmod ? code : code >> 18)); break;
+    }
+  }
+  t.Quantity = type == ZGAFPms_freq ? "frequency" : type == ZGAFPms_ampl ? "amplitude" : "phase";
+  t.Unit = type == ZGAFPms_freq ? "kHz" : type == ZGAFPms_ampl ? "%" : "deg";
+  if (intmod) {
+    const uint32_t la = ch->IntModulation()->La();
+    t.StepSeconds = static_cast<double>(65536u - la) / TZuGen4IntModulation::F_Ftimer;
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "La 0x%04X (timer clock %d Hz divided by %u)", la, TZuGen4IntModulation::F_Ftimer,
+                  65536u - la);
+    t.Divider = buf;
+  } else {
+    const int tau = ch->DDSMod()->Tau();
+    t.StepSeconds = tau * 10e-9;
+    t.Divider = "Tau " + std::to_string(tau) + " (10 ns ticks per reading)";
+  }
+  return t;
+}
+
+void WriteSvg(const std::string& file, const std::string& title, const TTableInfo& t) {
+  constexpr double W = 800, H = 300, M = 40;
+  double lo = t.Values.empty() ? 0 : t.Values.front(), hi = lo;
+  for (double v : t.Values) lo = std::min(lo, v), hi = std::max(hi, v);
+  if (hi == lo) hi = lo + 1;
+  std::ostringstream s;
+  s << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << W << "\" height=\"" << H << "\">\n"
+    << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
+    << "<text x=\"" << M << "\" y=\"20\" font-family=\"sans-serif\" font-size=\"13\">" << title << "</text>\n"
+    << "<text x=\"4\" y=\"" << M << "\" font-family=\"sans-serif\" font-size=\"11\">" << hi << ' ' << t.Unit
+    << "</text>\n"
+    << "<text x=\"4\" y=\"" << H - M + 12 << "\" font-family=\"sans-serif\" font-size=\"11\">" << lo << ' ' << t.Unit
+    << "</text>\n"
+    << "<polyline fill=\"none\" stroke=\"#0060c0\" stroke-width=\"1.5\" points=\"";
+  const size_t n = t.Values.size();
+  for (size_t i = 0; i < n; ++i) {
+    const double x = M + (W - 2 * M) * (n > 1 ? static_cast<double>(i) / static_cast<double>(n - 1) : 0.0);
+    const double y = H - M - (H - 2 * M) * (t.Values[i] - lo) / (hi - lo);
+    s << x << ',' << y << ' ';
+  }
+  s << "\"/>\n</svg>\n";
+  WriteFile(file, s.str());
+}
+
+void Table(TToolContext& ctx, const std::string& path, bool csv, const std::string& svg) {
+  const TTableInfo t = ComputeTable(ctx, path);
+  std::ostream& out = ctx.Out();
+  if (csv) {
+    out << "index,code," << t.Quantity << "_" << (t.Unit == "%" ? "percent" : t.Unit) << '\n';
+    for (size_t i = 0; i < t.Codes.size(); ++i)
+      out << i << ',' << t.Codes[i] << ',' << std::setprecision(10) << t.Values[i] << '\n';
+  } else {
+    out << path << ": " << t.Codes.size() << " readings of " << t.Quantity << '\n'
+        << "step time: " << std::setprecision(6) << t.StepSeconds * 1e6 << " us (one pass "
+        << t.StepSeconds * 1e3 * static_cast<double>(t.Codes.size()) << " ms)\n"
+        << "divider: " << t.Divider << '\n';
+  }
+  if (!svg.empty()) WriteSvg(svg, path + " (" + std::to_string(t.Codes.size()) + " readings)", t);
+}
+
+// --- state ---
+
+void State(TToolContext& ctx) {
+  if (!ctx.Options().Sim)
+    throw EToolError(ExitUsage,
+                     "state needs --sim: the instrument cannot be read back (`show` prints the remembered setup)");
+  ctx.Device();
+  ctx.Out() << ctx.Sim()->Driver->Model().StateText();
+}
+
+// --- convert ---
+
+void Convert(const std::string& in, const std::string& out) {
+  const std::string bytes = ReadFile(in);
+  auto sim = std::make_shared<Sim::TSimPlatform>();
+  auto gen = ScratchGenerator(sim);
+  if (IsSettingsFile(bytes)) {
+    LoadSettings(*gen, in);
+    WriteFile(out, WriteTextForm(*gen));
+  } else if (LooksLikeTextForm(bytes)) {
+    ApplyForm(*gen, in, bytes);
+    // The record also keeps whether each channel's output was switched on,
+    // which no property says: it is what sending the setup once leaves.
+    gen->SetActive(true);
+    gen->UpdateMode();
+    SaveSettings(*gen, out);
+  } else {
+    throw EToolError(ExitFile, in + " is neither a settings file nor a text form");
+  }
+}
+
 }  // namespace
 
-std::vector<std::string> CompletionWords(TToolContext&) { return {"load", "save", "reset", "quit"}; }
+std::vector<std::string> CompletionWords(TToolContext& ctx) {
+  std::vector<std::string> words = {"set",    "get",     "show",  "props", "load",  "save",  "apply",
+                                    "export", "convert", "state", "poll",  "table", "reset", "quit"};
+  for (const TPropInfo& p : ListProperties(ctx.Generator())) words.push_back(p.Path);
+  return words;
+}
 
 void AddCommands(CLI::App& app, TToolContext& ctx, std::istream*, bool nested) {
+  // The argument holders live as long as the app: the callbacks run after
+  // the whole line was parsed.
+  auto words = std::make_shared<std::vector<std::string>>();
   auto file = std::make_shared<std::string>();
+  auto file2 = std::make_shared<std::string>();
+  auto count = std::make_shared<int>(0);
+  auto csv = std::make_shared<bool>(false);
 
-  CLI::App* load = app.add_subcommand("load", "Load a settings file and send it to the instrument");
-  load->add_option("FILE", *file, "Settings file")->required();
-  load->callback([&ctx, file] {
-    LoadSettings(ctx, *file);
+  CLI::App* set = app.add_subcommand("set", "Set properties (PATH=VALUE ...) and send them in one update");
+  set->add_option("ASSIGNMENTS", *words, "e.g. ChA.Mode=IntModulation ChA.IntModulation.Fm=500")->required();
+  set->callback([&ctx, words] {
+    std::vector<std::pair<std::string, std::string>> assignments;
+    for (const std::string& w : *words) assignments.push_back(SplitAssignment(w));
+    TZuGen4& gen = ctx.Generator();
+    ctx.TakeForcedModes();
+    SetProps(gen, assignments, /*update=*/false);
+    gen.SetAutoUpdate(false);
     ctx.Commit();
     ReportForced(ctx);
   });
 
+  CLI::App* get = app.add_subcommand("get", "Print property values (one: the value; several: PATH = value)");
+  get->add_option("PATHS", *words, "e.g. ChA.Frequency")->required();
+  get->callback([&ctx, words] {
+    TZuGen4& gen = ctx.Generator();
+    std::vector<std::string> lines;
+    for (const std::string& p : *words) lines.push_back(GetPropText(gen, p));
+    for (size_t i = 0; i < lines.size(); ++i)
+      ctx.Out() << (words->size() > 1 ? (*words)[i] + " = " : std::string()) << lines[i] << '\n';
+  });
+
+  app.add_subcommand("show", "Print the whole setup as a text form")->callback([&ctx] {
+    ctx.Out() << WriteTextForm(ctx.Generator());
+  });
+
+  CLI::App* props = app.add_subcommand("props", "List properties: type, value, unit, range, enumerators");
+  props->add_option("PATTERN", *file, "Part of the path (any case) or a glob (ChA.*)");
+  props->callback([&ctx, file] { PrintProps(ctx, *file); });
+
+  CLI::App* load = app.add_subcommand("load", "Load a settings file and send it to the instrument");
+  load->add_option("FILE", *file, "Settings file")->required();
+  load->callback([&ctx, file] {
+    TZuGen4& gen = ctx.Generator();
+    ctx.TakeForcedModes();
+    LoadSettings(gen, *file);
+    ctx.Commit();
+  });
+
   CLI::App* save = app.add_subcommand("save", "Save the setup as a settings file");
   save->add_option("FILE", *file, "Settings file")->required();
-  save->callback([&ctx, file] { SaveSettings(ctx, *file); });
+  save->callback([&ctx, file] { SaveSettings(ctx.Generator(), *file); });
+
+  CLI::App* apply = app.add_subcommand("apply", "Apply a text form and send it to the instrument");
+  apply->add_option("FORM", *file, "Text form")->required();
+  apply->callback([&ctx, file] {
+    TZuGen4& gen = ctx.Generator();
+    ctx.TakeForcedModes();
+    ApplyForm(gen, *file, ReadFile(*file));
+    gen.SetAutoUpdate(false);
+    ctx.Commit();
+    ReportForced(ctx);
+  });
+
+  CLI::App* exp = app.add_subcommand("export", "Write the setup as a text form");
+  exp->add_option("FORM", *file, "Text form")->required();
+  exp->callback([&ctx, file] { WriteFile(*file, WriteTextForm(ctx.Generator())); });
+
+  CLI::App* convert =
+      app.add_subcommand("convert", "Convert a settings file to a text form or back (decided by content)");
+  convert->add_option("IN", *file, "Settings file or text form")->required();
+  convert->add_option("OUT", *file2, "Text form or settings file")->required();
+  convert->callback([file, file2] { Convert(*file, *file2); });
+
+  app.add_subcommand("state", "With --sim: the simulated instrument's decoded state per channel")->callback([&ctx] {
+    State(ctx);
+  });
+
+  CLI::App* poll = app.add_subcommand("poll", "Print the tuner's ADC readings as they arrive (tuning mode)");
+  poll->add_option("--count", *count, "Stop after N readings (default: until Ctrl-C; 10 with --sim)")
+      ->check(CLI::NonNegativeNumber);
+  poll->callback([&ctx, count] { Poll(ctx, *count > 0 ? *count : (ctx.Options().Sim ? 10 : 0)); });
+
+  CLI::App* table = app.add_subcommand("table", "The table an engine would download, its step time and divider");
+  table->add_option("PATH", *file, "ChA.IntModulation, ChB.IntModulation, ChA.DDSMod or ChB.DDSMod")->required();
+  table->add_flag("--csv", *csv, "Print every reading as CSV");
+  table->add_option("--svg", *file2, "Draw the table into an SVG file");
+  table->callback([&ctx, file, file2, csv] { Table(ctx, *file, *csv, *file2); });
 
   app.add_subcommand("reset", "Reset the instrument; the remembered setup goes back to the defaults")->callback([&ctx] {
     TZuGen4& gen = ctx.Device();

@@ -6,6 +6,8 @@
 #include <ostream>
 
 #include "Trace.h"
+#include "zugen4/ZuModeRules.h"
+#include "zugen4/ZuRegistry.h"
 
 namespace Zu::Tool {
 
@@ -64,15 +66,6 @@ TToolContext::~TToolContext() {
   }
 }
 
-namespace {
-const char* ModeName(TZuGen4ModesCommon m) {
-  static const char* const names[] = {
-      "off", "gen",   "tuning", "IntModulation", "ExtModulation", "ExtModulationA12", "ExtModulationAB1",
-      "LFM", "DDSMod"};
-  return m < std::size(names) ? names[m] : "?";
-}
-}  // namespace
-
 TZuGen4& TToolContext::Generator() {
   if (FGen) return *FGen;
   FStatePath = FOptions.StateFile.empty() ? DefaultStatePath(FOptions) : FOptions.StateFile;
@@ -89,9 +82,13 @@ TZuGen4& TToolContext::Generator() {
   gen->SetPlatform(platform);
   // Updates are sent by Commit only, one per command.
   gen->SetAutoUpdate(false);
-  gen->OnChModeChange = [this](TZuGen4Channel* ch, bool forced) {
+  gen->OnChModeChange = [this, g = gen.get()](TZuGen4Channel* ch, bool forced) {
     if (!forced) return;
-    FForced.push_back(std::string(ch->IsChannelA() ? "ChA" : "ChB") + ".Mode forced to " + ModeName(ch->Mode()));
+    const char* own = ch->IsChannelA() ? "ChB" : "ChA";
+    const char* other = ch->IsChannelA() ? "ChA" : "ChB";
+    const TZuGen4ModeChange& change = g->LastModeChange();
+    FForced.push_back(std::string(other) + ".Mode became " + GetPropText(*g, std::string(other) + ".Mode") + " when " +
+                      own + ".Mode was set to " + GetPropText(*g, std::string(own) + ".Mode") + ": " + change.Rule);
   };
   std::error_code ec;
   if (fs::exists(FStatePath, ec)) {
@@ -139,9 +136,12 @@ TZuGen4& TToolContext::Device() {
     FSim->Driver->ClearTrace();
   } else {
     gen.SetActive(true);
-    if (!gen.Active()) throw EToolError(ExitNoDevice, OpenFailure(FOptions, gen.Status()));
+    if (!gen.Active()) {
+      std::string why = OpenFailure(FOptions, gen.Status());
+      if (const std::string account = gen.LastLinkFailure(); !account.empty()) why += "\n  " + account;
+      throw EToolError(ExitNoDevice, why);
+    }
   }
-  FForced.clear();
   FDriver->SetTracing(FOptions.Trace);
   return gen;
 }

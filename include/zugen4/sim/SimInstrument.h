@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "zugen4/Platform.h"
+#include "zugen4/sim/SimModel.h"
 #include "zugen4/sim/SimTimers.h"
 
 namespace Zu::Sim {
@@ -76,13 +77,17 @@ class TSimDriver final : public TFtDriver {
   const std::vector<TTraceEntry>& Trace() const { return FTrace; }
   // Only the command frames, as bytes, in the order written.
   std::vector<std::vector<uint8_t>> Frames() const;
-  std::vector<std::string> Violations() const { return FViolations; }
+  // Framing breaches the driver saw, then those of the instrument model.
+  std::vector<std::string> Violations() const;
+  // The instrument as the frames left it: per-channel state, realised values.
+  const TInstrumentModel& Model() const { return FModel; }
   // Forgets the trace and any half-finished exchange (an announced block, a
   // read command), not the faults armed or the open state.
   void ClearTrace() {
     FTrace.clear();
     FPendingBlock = 0;
     FReadAllowed = false;
+    FModel.ForgetPending();
   }
   int OpenCount() const { return FOpenCount; }
 
@@ -104,6 +109,7 @@ class TSimDriver final : public TFtDriver {
   std::vector<std::pair<unsigned, TFault>> FReadFaults;
   std::vector<TTraceEntry> FTrace;
   std::vector<std::string> FViolations;
+  TInstrumentModel FModel;
 };
 
 // A platform made of a simulated driver and a virtual clock.
