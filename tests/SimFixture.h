@@ -37,6 +37,13 @@ class SimGenerator : public ::testing::Test {
     Driver().ClearTrace();
   }
 
+  // The whole session so far kept to the protocol (framing and the
+  // instrument model's checks).
+  void ExpectCleanSession() {
+    const std::vector<std::string> v = Driver().Violations();
+    EXPECT_TRUE(v.empty()) << v.size() << " protocol violations, the first: " << (v.empty() ? "" : v.front());
+  }
+
   Zu::Sim::TSimDriver& Driver() { return *sim.Driver; }
   std::vector<Frame> Frames() { return Driver().Frames(); }
 

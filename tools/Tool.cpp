@@ -124,6 +124,12 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   for (TRegisterCommand add : kExtensionCommands) add(app, ctx);
   int code = ParseAndRun(app, ctx, args);
   if (code == ExitOk && app.got_subcommand("shell")) code = RunShell(ctx, in);
+  // The simulated instrument also checks the conversation: a breach of the
+  // protocol is a failure even when every command went through.
+  if (Sim::TSimPlatform* sim = ctx.Sim()) {
+    for (const std::string& v : sim->Driver->Violations()) ctx.Err() << "zugen4: protocol violation: " << v << '\n';
+    if (code == ExitOk && !sim->Driver->Violations().empty()) code = ExitFailure;
+  }
   return code;
 }
 
