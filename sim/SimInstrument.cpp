@@ -200,12 +200,6 @@ FT_STATUS TSimDriver::Read(FT_HANDLE handle, void* buf, uint32_t wanted, uint32_
   return st;
 }
 
-std::vector<std::string> TSimDriver::Violations() const {
-  std::vector<std::string> all = FViolations;
-  all.insert(all.end(), FModel.Violations().begin(), FModel.Violations().end());
-  return all;
-}
-
 std::vector<std::vector<uint8_t>> TSimDriver::Frames() const {
   std::vector<std::vector<uint8_t>> frames;
   for (const TTraceEntry& e : FTrace)

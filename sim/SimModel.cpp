@@ -198,6 +198,7 @@ std::string TInstrumentModel::StateText() const {
   for (int c = 0; c < 2; ++c) {
     const TSimChannelState& ch = FState.Ch[c];
     out += Format("channel %c: output %s, %s\n", c ? 'B' : 'A', ch.Output ? "on" : "off", ch.Mode.c_str());
+    if (!ch.Output && ch.FreqCode == 0 && ch.AmplCode == 0 && ch.PhaseCode == 0) continue;  // told nothing
     out += Format("  frequency %.3f kHz, amplitude %.2f %%, phase %.2f deg\n", FreqKHz(ch.FreqCode),
                   AmplPercent(ch.AmplCode), PhaseDeg(ch.PhaseCode));
     if (ch.Freq1Code) out += Format("  second frequency %.3f kHz\n", FreqKHz(*ch.Freq1Code));

@@ -40,7 +40,8 @@ class SimGenerator : public ::testing::Test {
   // The whole session so far kept to the protocol (framing and the
   // instrument model's checks).
   void ExpectCleanSession() {
-    const std::vector<std::string> v = Driver().Violations();
+    std::vector<std::string> v = Driver().Violations();
+    v.insert(v.end(), Driver().Model().Violations().begin(), Driver().Model().Violations().end());
     EXPECT_TRUE(v.empty()) << v.size() << " protocol violations, the first: " << (v.empty() ? "" : v.front());
   }
 

@@ -127,8 +127,10 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   // The simulated instrument also checks the conversation: a breach of the
   // protocol is a failure even when every command went through.
   if (Sim::TSimPlatform* sim = ctx.Sim()) {
-    for (const std::string& v : sim->Driver->Violations()) ctx.Err() << "zugen4: protocol violation: " << v << '\n';
-    if (code == ExitOk && !sim->Driver->Violations().empty()) code = ExitFailure;
+    std::vector<std::string> seen = sim->Driver->Violations();
+    seen.insert(seen.end(), sim->Driver->Model().Violations().begin(), sim->Driver->Model().Violations().end());
+    for (const std::string& v : seen) ctx.Err() << "zugen4: protocol violation: " << v << '\n';
+    if (code == ExitOk && !seen.empty()) code = ExitFailure;
   }
   return code;
 }

@@ -7,9 +7,10 @@ namespace Zu::Tool {
 TFrameTracer::TFrameTracer(std::shared_ptr<TClock> clock, std::ostream& out)
     : FClock(std::move(clock)), FVirtual(dynamic_cast<Sim::TVirtualClock*>(FClock.get())), FOut(out) {}
 
+// From the first frame printed: what came before (the simulator being brought
+// to the remembered setup) is not part of the command.
 uint64_t TFrameTracer::Now() {
-  if (FVirtual) return FVirtual->Now();
-  const uint64_t t = FClock->GetTickCount();
+  const uint64_t t = FVirtual ? FVirtual->Now() : FClock->GetTickCount();
   if (!FStarted) {
     FStart = t;
     FStarted = true;
@@ -29,7 +30,8 @@ void TFrameTracer::Print(const std::vector<uint8_t>& bytes, const std::string& m
   for (size_t i = hex.size(); i < 17; ++i) FOut << ' ';
   FOut << "  " << meaning;
   if (status != FT_OK) FOut << "  [driver status " << status << "]";
-  FOut << '\n';
+  // Each line as it happens, also into a pipe.
+  FOut << '\n' << std::flush;
 }
 
 void TFrameTracer::Sent(const uint8_t* bytes, uint32_t count, FT_STATUS status, bool print) {

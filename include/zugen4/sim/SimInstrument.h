@@ -77,8 +77,10 @@ class TSimDriver final : public TFtDriver {
   const std::vector<TTraceEntry>& Trace() const { return FTrace; }
   // Only the command frames, as bytes, in the order written.
   std::vector<std::vector<uint8_t>> Frames() const;
-  // Framing breaches the driver saw, then those of the instrument model.
-  std::vector<std::string> Violations() const;
+  // Framing breaches: unknown codes, wrong lengths, blocks of another size
+  // than announced, reads nobody asked for. What the codes say is judged by
+  // Model().Violations().
+  std::vector<std::string> Violations() const { return FViolations; }
   // The instrument as the frames left it: per-channel state, realised values.
   const TInstrumentModel& Model() const { return FModel; }
   // Forgets the trace and any half-finished exchange (an announced block, a
