@@ -443,8 +443,8 @@ void AddCommands(CLI::App& app, TToolContext& ctx, std::istream*, bool nested) {
   app.add_subcommand("reset", "Reset the instrument; the remembered setup goes back to the defaults")->callback([&ctx] {
     TZuGen4& gen = ctx.Device();
     gen.ResetGen();
-    TZuGen4 defaults;
-    CopySetup(defaults, gen);
+    auto defaults = ScratchGenerator(std::make_shared<Sim::TSimPlatform>());
+    CopySetup(*defaults, gen);
     ctx.SaveState();
   });
 

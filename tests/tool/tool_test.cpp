@@ -141,6 +141,12 @@ TEST_F(Tool, SetSendsOneUpdateAndInvocationsShareOneSession) {
       << r.Out;
   EXPECT_EQ(Run({"get", "ChA.IntModulation.Fm", "ChB.Phase"}).Out, "ChA.IntModulation.Fm = 500\nChB.Phase = 90\n");
   EXPECT_EQ(Run({"get", "ChA.Mode"}).Out, "ZGMdC_IntModulation\n");
+
+  // reset: one reset frame, and the remembered setup is the defaults again.
+  r = Run({"--trace", "reset"});
+  EXPECT_EQ(Count(r.Out, "\n"), 1) << r.Out;
+  EXPECT_NE(r.Out.find("F0 00 00 00 00 00  reset"), std::string::npos) << r.Out;
+  EXPECT_EQ(Run({"get", "ChA.Mode", "ChA.Frequency"}).Out, "ChA.Mode = ZGMdC_off\nChA.Frequency = 1000\n");
 }
 
 TEST_F(Tool, ModeRuleIsNamed) {
