@@ -13,7 +13,14 @@ target_include_directories(zugen PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCL
 set_target_properties(zugen PROPERTIES EXPORT_NAME zugen)
 set_target_properties(zugen_sim PROPERTIES EXPORT_NAME sim)
 
-install(TARGETS zugen zugen_sim
+set(zugen_installed zugen zugen_sim)
+if(TARGET zugen_static)
+  # Windows: the classes for C++ hosts (see CMakeLists.txt).
+  target_include_directories(zugen_static PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  set_target_properties(zugen_static PROPERTIES EXPORT_NAME static)
+  list(APPEND zugen_installed zugen_static)
+endif()
+install(TARGETS ${zugen_installed}
   EXPORT ZuGen4Targets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development

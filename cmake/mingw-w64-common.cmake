@@ -11,6 +11,14 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# The runtime goes into the DLLs, so a host needs nothing beside them.
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -Wl,-Bstatic,--whole-archive -lwinpthread -Wl,--no-whole-archive,-Bdynamic")
+# The runtime goes into the DLLs, so a host needs nothing beside them. Only
+# what is used of the threading library comes along (not its own version
+# resource, which would stand in for Zugen.dll's).
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# Test programs run under wine; the prefix comes from the environment (the
+# test presets set one per architecture under the build directory).
+find_program(ZUGEN_WINE wine)
+if(ZUGEN_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${ZUGEN_WINE})
+endif()

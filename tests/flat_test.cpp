@@ -1,8 +1,7 @@
-// Drives the flat interface the way a host does: the library is opened with
-// dlopen and every call goes through a pointer looked up by name. Only the
+// Drives the flat interface the way a host does: the library is loaded at run
+// time and every call goes through a pointer looked up by name. Only the
 // process-wide platform is set from C++, so the instance that ZuGenInit makes
 // talks to the simulated instrument on virtual time.
-#include <dlfcn.h>
 #include <gmock/gmock.h>
 
 #include <array>
@@ -15,7 +14,27 @@
 #include "SimFixture.h"
 #include "zugen4/Zugenwrapper.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
 namespace {
+
+#if defined(_WIN32)
+using TLibHandle = HMODULE;
+TLibHandle LoadLib() { return LoadLibraryA(ZUGEN_LIBRARY_PATH); }
+void* Symbol(TLibHandle lib, const char* name) { return reinterpret_cast<void*>(GetProcAddress(lib, name)); }
+void UnloadLib(TLibHandle lib) { FreeLibrary(lib); }
+std::string LoadError() { return "LoadLibrary: error " + std::to_string(GetLastError()); }
+#else
+using TLibHandle = void*;
+TLibHandle LoadLib() { return dlopen(ZUGEN_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL); }
+void* Symbol(TLibHandle lib, const char* name) { return dlsym(lib, name); }
+void UnloadLib(TLibHandle lib) { dlclose(lib); }
+std::string LoadError() { return dlerror(); }
+#endif
 
 using ZuTest::F;
 using ZuTest::Frame;
@@ -46,24 +65,36 @@ const std::vector<Frame> kSineA{F(0xF0), F(0xF1), F(0x04, 0x00, 0xA3, 0xD7, 0x0A
 class FlatInterface : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    lib = dlopen(ZUGEN_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(lib, nullptr) << dlerror();
+    lib = LoadLib();
+    ASSERT_NE(lib, nullptr) << LoadError();
 #define ZU_BIND(member, name) \
-  EXPECT_NE(api.member = reinterpret_cast<decltype(api.member)>(dlsym(lib, #name)), nullptr) << #name;
+  EXPECT_NE(api.member = reinterpret_cast<decltype(api.member)>(Symbol(lib, #name)), nullptr) << #name;
     ZU_FLAT_API(ZU_BIND)
 #undef ZU_BIND
   }
   static void TearDownTestSuite() {
-    if (lib) dlclose(lib);
+    if (lib) UnloadLib(lib);
     lib = nullptr;
   }
   void SetUp() override {
     ASSERT_TRUE(lib && api.LastError);
-    Zu::SetDefaultPlatform(sim.Platform());
+    SetLibraryPlatform(sim.Platform());
   }
   void TearDown() override {
     if (api.Release) api.Release();
-    Zu::SetDefaultPlatform({});
+    SetLibraryPlatform({});
+  }
+  // On Windows the suite links the classes statically, so the loaded DLL
+  // keeps a default platform of its own: it is set through the DLL's export.
+  static void SetLibraryPlatform(Zu::TPlatform platform) {
+#if defined(_WIN32)
+    using TSetFn = void (*)(Zu::TPlatform);
+    auto set = reinterpret_cast<TSetFn>(Symbol(lib, "_ZN2Zu18SetDefaultPlatformENS_9TPlatformE"));
+    ASSERT_NE(set, nullptr);
+    set(std::move(platform));
+#else
+    Zu::SetDefaultPlatform(std::move(platform));
+#endif
   }
   // Creates the instance and opens the device; forgets what the opening sent.
   void Activate() {
@@ -74,7 +105,7 @@ class FlatInterface : public ::testing::Test {
   std::vector<Frame> Frames() const { return sim.Driver->Frames(); }
   // Reads one value through the getter with the read flag only.
   template <typename T>
-  static T Get(unsigned char (*getSet)(unsigned char, unsigned char, T*), unsigned char channel) {
+  static T Get(unsigned char(ZUGEN_CALL* getSet)(unsigned char, unsigned char, T*), unsigned char channel) {
     T v{};
     EXPECT_EQ(getSet(2, channel, &v), ZUGEN_OK);
     return v;
@@ -88,7 +119,7 @@ class FlatInterface : public ::testing::Test {
     return in;
   }
 
-  static inline void* lib = nullptr;
+  static inline TLibHandle lib = nullptr;
   static inline TFlatApi api{};
   Zu::Sim::TSimPlatform sim;
 };

@@ -1,13 +1,18 @@
 // ADC polling of the tuner on virtual time, and the owner-thread timer queue
 // of the system platform.
 #include <gmock/gmock.h>
-#include <poll.h>
 
 #include <functional>
 #include <thread>
 
 #include "SimFixture.h"
 #include "zugen4/Timers.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <poll.h>
+#endif
 
 namespace ZuTest {
 namespace {
@@ -136,9 +141,15 @@ TEST(OwnerThreadTimers, DueTimerWakesTheThreadRunsUnnestedAndSurvivesThrows) {
   std::thread([] {
     const std::shared_ptr<TTimerService> timers = SystemPlatform().Timers;
     ASSERT_NE(timers, nullptr);
+#if defined(_WIN32)
+    // The thread's message queue stands in for the descriptor.
+    ASSERT_EQ(MessagesFd(), -1);
+    auto readable = [] { return HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0; };
+#else
     pollfd p{MessagesFd(), POLLIN, 0};
     ASSERT_GE(p.fd, 0);
     auto readable = [&p] { return poll(&p, 1, 0) == 1; };
+#endif
     EXPECT_FALSE(WaitMessages(-1));  // nothing could ever fall due
 
     // A callback that dispatches messages itself is not entered again.

@@ -35,6 +35,10 @@ class ZUGEN_API TFtDriver {
   // Why the driver cannot work at all (its library is missing or incomplete),
   // in the system loader's own words; empty when it can.
   virtual std::string LoadFailure() const;
+  // The driver's own account of its most recent failed operation (what was
+  // tried and why it failed: no device, a busy one, one the user may not
+  // open); empty when it has none to give. The link adds it to its account.
+  virtual std::string LastFailure() const;
 };
 
 // The driver's name of a status, "FT_IO_ERROR"; "status 77" for one it has no

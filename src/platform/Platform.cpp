@@ -10,6 +10,7 @@ namespace Zu {
 
 TFtDriver::~TFtDriver() = default;
 std::string TFtDriver::LoadFailure() const { return {}; }
+std::string TFtDriver::LastFailure() const { return {}; }
 
 std::string FtStatusName(FT_STATUS status) {
   static const char* const names[] = {"FT_OK",

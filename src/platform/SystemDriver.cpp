@@ -1,8 +1,10 @@
 // The bridge vendor's driver library, loaded at run time so the library works
-// (and reports "device not found") on a machine without it.
+// (and reports "device not found") on a machine without it. On Linux without
+// it, the driver over libftdi1 takes its place when the library has one.
 #include <string>
 
 #include "platform/SystemPlatform.h"
+#include "zugen4/FtdiDriver.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -29,17 +31,31 @@ class TLoadedDriver final : public TFtDriver {
   TLoadedDriver() { Load(); }
   ~TLoadedDriver() override { Unload(); }
 
-  FT_STATUS Open(int index, FT_HANDLE* handle) override { return FOpen ? FOpen(index, handle) : FT_DEVICE_NOT_FOUND; }
-  FT_STATUS Close(FT_HANDLE handle) override { return FClose ? FClose(handle) : FT_INVALID_HANDLE; }
+  FT_STATUS Open(int index, FT_HANDLE* handle) override {
+    if (FFallback) return FFallback->Open(index, handle);
+    return FOpen ? FOpen(index, handle) : FT_DEVICE_NOT_FOUND;
+  }
+  FT_STATUS Close(FT_HANDLE handle) override {
+    if (FFallback) return FFallback->Close(handle);
+    return FClose ? FClose(handle) : FT_INVALID_HANDLE;
+  }
   FT_STATUS Read(FT_HANDLE handle, void* buf, uint32_t wanted, uint32_t* got) override {
+    if (FFallback) return FFallback->Read(handle, buf, wanted, got);
     if (!FRead) return FT_INVALID_HANDLE;
     return FRead(handle, buf, wanted, got);
   }
   FT_STATUS Write(FT_HANDLE handle, const void* buf, uint32_t count, uint32_t* written) override {
+    if (FFallback) return FFallback->Write(handle, buf, count, written);
     if (!FWrite) return FT_INVALID_HANDLE;
     return FWrite(handle, buf, count, written);
   }
-  std::string LoadFailure() const override { return FLoadFailure; }
+  // With the libftdi1 driver in its place, the missing library is no failure.
+  std::string LoadFailure() const override { return FFallback ? std::string() : FLoadFailure; }
+  std::string LastFailure() const override {
+    if (!FFallback) return {};
+    const std::string failure = FFallback->LastFailure();
+    return failure.empty() ? failure : failure + " (libftd2xx.so not found: libftdi1 used)";
+  }
 
  private:
 #if defined(_WIN32)
@@ -86,6 +102,9 @@ class TLoadedDriver final : public TFtDriver {
     if (!FLib) {
       const char* why = dlerror();
       FLoadFailure = why ? why : "libftd2xx.so could not be loaded";
+      // Debian's libftdi1 in its place; its own accounts then tell what failed.
+      FFallback = CreateLibftdiDriver();
+      if (!FFallback) FLoadFailure += " (and this build has no libftdi1 to fall back on)";
       return;
     }
     void* procs[4] = {};
@@ -113,6 +132,7 @@ class TLoadedDriver final : public TFtDriver {
     FWrite = reinterpret_cast<TWriteFn>(reinterpret_cast<void (*)()>(write));
   }
 
+  std::shared_ptr<TFtDriver> FFallback;
   std::string FLoadFailure;
   TOpenFn FOpen = nullptr;
   TCloseFn FClose = nullptr;

@@ -1,0 +1,86 @@
+// The bridge driver over Debian's libftdi1, for Linux machines without the
+// vendor's libftd2xx.so: the same four operations, with the bridge set up on
+// open the way the vendor driver leaves it. The libftdi calls it makes go
+// through TFtdiCalls, so that the driver's logic runs against a fake.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "zugen4/Platform.h"
+
+namespace Zu {
+
+// The libftdi1 calls the driver uses. A context stands for one ftdi_context
+// together with the device list of its last FindAll; negative results are
+// libftdi's error codes.
+class ZUGEN_API TFtdiCalls {
+ public:
+  virtual ~TFtdiCalls();
+  virtual void* New() = 0;  // ftdi_new; null when it fails
+  virtual void Free(void* ctx) = 0;
+  // ftdi_usb_find_all over FTDI's vendor id and usual product ids: the count.
+  virtual int FindAll(void* ctx) = 0;
+  // The serial number of device i of the last FindAll; empty when unreadable.
+  virtual std::string Serial(void* ctx, int i) = 0;
+  virtual int OpenDev(void* ctx, int i) = 0;  // ftdi_usb_open_dev
+  virtual int Close(void* ctx) = 0;           // ftdi_usb_close
+  virtual int Reset(void* ctx) = 0;           // ftdi_usb_reset
+  virtual int SetBitmode(void* ctx, unsigned char mask, unsigned char mode) = 0;
+  virtual int SetBaudrate(void* ctx, int baud) = 0;
+  virtual int SetLine8N1(void* ctx) = 0;
+  virtual int DisableFlowControl(void* ctx) = 0;
+  virtual int SetLatencyTimer(void* ctx, unsigned char ms) = 0;
+  virtual int Purge(void* ctx) = 0;  // both directions
+  virtual void SetTimeouts(void* ctx, int readMs, int writeMs) = 0;
+  virtual int Write(void* ctx, const unsigned char* buf, int size) = 0;
+  virtual int Read(void* ctx, unsigned char* buf, int size) = 0;  // what arrived, maybe 0
+  virtual std::string ErrorString(void* ctx) = 0;
+};
+
+struct TFtdiOptions {
+  // When set, Open takes the device with this serial number and ignores the
+  // index it is given.
+  std::string Serial;
+  // How long a read waits for all the bytes wanted; after it the read reports
+  // success with fewer (as the vendor driver does after its read time-out).
+  int ReadTimeoutMs = 1000;
+  int WriteTimeoutMs = 1000;
+};
+
+class ZUGEN_API TFtdiDriver final : public TFtDriver {
+ public:
+  explicit TFtdiDriver(std::shared_ptr<TFtdiCalls> calls, TFtdiOptions options = {});
+  ~TFtdiDriver() override;
+
+  FT_STATUS Open(int index, FT_HANDLE* handle) override;
+  FT_STATUS Close(FT_HANDLE handle) override;
+  FT_STATUS Read(FT_HANDLE handle, void* buf, uint32_t wanted, uint32_t* got) override;
+  FT_STATUS Write(FT_HANDLE handle, const void* buf, uint32_t count, uint32_t* written) override;
+  std::string LastFailure() const override;
+
+  // The bridge's settings applied on every open.
+  static constexpr int kBaudRate = 9600;           // the chip's own default (a FIFO bridge ignores it)
+  static constexpr unsigned char kLatencyMs = 16;  // the vendor driver's default latency timer
+
+ private:
+  FT_STATUS Fail(FT_STATUS status, std::string account);
+  bool Known(FT_HANDLE handle) const;
+
+  std::shared_ptr<TFtdiCalls> FCalls;
+  TFtdiOptions FOptions;
+  mutable std::mutex FLock;
+  std::set<void*> FOpen;
+  std::string FLastFailure;
+};
+
+// The real libftdi1 calls; null when the library was built without libftdi1.
+ZUGEN_API std::shared_ptr<TFtdiCalls> LibftdiCalls();
+// A driver over them: what the system platform uses on Linux when
+// libftd2xx.so cannot be loaded (with the serial number from the environment
+// variable ZUGEN_FTDI_SERIAL when it is set). Null without libftdi1.
+ZUGEN_API std::shared_ptr<TFtDriver> CreateLibftdiDriver(TFtdiOptions options = {});
+
+}  // namespace Zu
