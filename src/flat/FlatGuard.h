@@ -18,6 +18,10 @@ std::recursive_mutex& InterfaceLock();
 
 // The calling thread's text of its most recent failure.
 std::string& LastError();
+#if defined(_WIN32)
+// Forgets the calling thread's text; DllMain calls it as the thread ends.
+void ForgetThread();
+#endif
 
 // Runs f under the lock and returns what it returns.
 template <typename F>

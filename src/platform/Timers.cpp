@@ -10,6 +10,7 @@
 #include <exception>
 #include <map>
 #include <mutex>
+#include <set>
 #include <unordered_map>
 
 #include "platform/SystemPlatform.h"
@@ -269,6 +270,8 @@ bool RunTimer(TQueue& q, uint32_t id) {
 struct TPump {
   int Ran = 0;
   std::exception_ptr Failure;
+  // The timer messages taken so far, by window and id.
+  std::set<std::pair<HWND, WPARAM>> Seen;
 };
 thread_local TPump* tPump = nullptr;
 
@@ -346,6 +349,11 @@ int ProcessMessages() {
       PostQuitMessage(static_cast<int>(msg.wParam));
       break;
     }
+    // Each timer once per call: the system makes a new timer message as soon
+    // as a period has passed, so a timer whose callback outlasts its period
+    // would run again and again (and keep this loop going). The repeat is a
+    // missed period: dropped, as one at the next call would be.
+    if (msg.message == WM_TIMER && !pump.Seen.emplace(msg.hwnd, msg.wParam).second) break;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
