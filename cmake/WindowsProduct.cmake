@@ -6,24 +6,17 @@ target_sources(zugen PRIVATE src/flat/Zugen.def)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(ZUGEN_ARCH_TEXT "x86")
-  # Zugen.def names the __stdcall functions without their @n decoration and
-  # --kill-at drops it from the exports. The linker's import library would
-  # then hold the undecorated names, which a host built with the header does
-  # not ask for: it is made again from Zugen-x86.def, which keeps them.
+  # Zugen.def names the flat __stdcall functions without their @n decoration
+  # and --kill-at drops it from every export. The import library is made
+  # again with the decorated names (see X86ImportLibrary.cmake).
   target_link_options(zugen PRIVATE -Wl,--enable-stdcall-fixup,--kill-at)
-  # Both files must list the same functions at the same ordinals.
-  file(STRINGS ${PROJECT_SOURCE_DIR}/src/flat/Zugen.def plain REGEX "^ +[A-Za-z_0-9]+ +@[0-9]+")
-  file(STRINGS ${PROJECT_SOURCE_DIR}/src/flat/Zugen-x86.def decorated REGEX "^ +[A-Za-z_0-9]+@[0-9]+ +@[0-9]+")
-  list(TRANSFORM plain REPLACE "^ +([A-Za-z_0-9]+) +(@[0-9]+).*" "\\1 \\2")
-  list(TRANSFORM decorated REPLACE "^ +([A-Za-z_0-9]+)@[0-9]+ +(@[0-9]+).*" "\\1 \\2")
-  if(NOT plain STREQUAL decorated)
-    message(FATAL_ERROR "src/flat/Zugen-x86.def must list the exports of src/flat/Zugen.def with their "
-                        "__stdcall decoration (name@bytes) at the same ordinals:\n  ${plain}\n  ${decorated}")
-  endif()
   find_program(ZUGEN_DLLTOOL NAMES ${CMAKE_DLLTOOL} i686-w64-mingw32-dlltool REQUIRED)
+  find_program(ZUGEN_NM NAMES ${CMAKE_NM} i686-w64-mingw32-nm REQUIRED)
+  find_program(ZUGEN_OBJDUMP NAMES ${CMAKE_OBJDUMP} i686-w64-mingw32-objdump REQUIRED)
   add_custom_command(TARGET zugen POST_BUILD
-    COMMAND ${ZUGEN_DLLTOOL} -k -d ${PROJECT_SOURCE_DIR}/src/flat/Zugen-x86.def -D $<TARGET_FILE_NAME:zugen>
-            -l $<TARGET_LINKER_FILE:zugen>
+    COMMAND ${CMAKE_COMMAND} -DNM=${ZUGEN_NM} -DOBJDUMP=${ZUGEN_OBJDUMP} -DDLLTOOL=${ZUGEN_DLLTOOL}
+            -DDLL=$<TARGET_FILE:zugen> -DDEF=$<TARGET_FILE_DIR:zugen>/Zugen-x86.def
+            -DIMPLIB=$<TARGET_LINKER_FILE:zugen> -P ${PROJECT_SOURCE_DIR}/cmake/X86ImportLibrary.cmake
     VERBATIM)
 else()
   set(ZUGEN_ARCH_TEXT "x64")
@@ -32,10 +25,10 @@ endif()
 configure_file(${PROJECT_SOURCE_DIR}/src/flat/Zugen.rc.in ${PROJECT_BINARY_DIR}/Zugen.rc @ONLY)
 target_sources(zugen PRIVATE ${PROJECT_BINARY_DIR}/Zugen.rc)
 
-# The .def files go beside the DLL: a Visual C++ user makes Zugen.lib from them.
+# Zugen.def goes beside the DLL (the 32-bit build writes Zugen-x86.def
+# there): a Visual C++ user makes Zugen.lib from it.
 add_custom_command(TARGET zugen POST_BUILD
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/src/flat/Zugen.def
-          ${PROJECT_SOURCE_DIR}/src/flat/Zugen-x86.def $<TARGET_FILE_DIR:zugen>
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/src/flat/Zugen.def $<TARGET_FILE_DIR:zugen>
   VERBATIM)
 
 if(NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
