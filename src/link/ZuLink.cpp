@@ -24,8 +24,11 @@ void TZuGen4Link::Fail(std::string attempt, FT_STATUS status, uint32_t moved, ui
     text += "the driver answered " + FtStatusName(status) + " (" + std::to_string(status) + ")";
   }
   const std::string load = FDriver->LoadFailure();
+  const std::string driver = FDriver->LastFailure();
   if (!load.empty()) {
     text += "; the driver library could not be loaded: " + load;
+  } else if (!driver.empty()) {
+    text += "; " + driver;  // the driver's own words: no device, busy, no permission
   } else if (status == FT_DEVICE_NOT_FOUND) {
     text += "; the driver is loaded but finds no instrument: is it connected and powered?";
   }

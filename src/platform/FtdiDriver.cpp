@@ -47,6 +47,7 @@ std::string TFtdiDriver::LastFailure() const {
 
 FT_STATUS TFtdiDriver::Open(int index, FT_HANDLE* handle) {
   std::lock_guard<std::mutex> lock(FLock);
+  FLastFailure.clear();  // the account tells of the most recent operation only
   if (!handle) return Fail(FT_INVALID_HANDLE, "open: no place for the handle");
   void* ctx = FCalls->New();
   if (!ctx) return Fail(FT_INSUFFICIENT_RESOURCES, "open: no libftdi context (out of memory)");
@@ -120,6 +121,7 @@ FT_STATUS TFtdiDriver::Open(int index, FT_HANDLE* handle) {
 
 FT_STATUS TFtdiDriver::Close(FT_HANDLE handle) {
   std::lock_guard<std::mutex> lock(FLock);
+  FLastFailure.clear();
   if (!Known(handle)) return Fail(FT_INVALID_HANDLE, "close: not an open handle");
   FOpen.erase(handle);
   const int rc = FCalls->Close(handle);
@@ -132,6 +134,7 @@ FT_STATUS TFtdiDriver::Close(FT_HANDLE handle) {
 
 FT_STATUS TFtdiDriver::Write(FT_HANDLE handle, const void* buf, uint32_t count, uint32_t* written) {
   std::lock_guard<std::mutex> lock(FLock);
+  FLastFailure.clear();
   if (written) *written = 0;
   if (!Known(handle)) return Fail(FT_INVALID_HANDLE, "write: not an open handle");
   if (!written || (!buf && count)) return Fail(FT_INVALID_HANDLE, "write: null buffer or count");
@@ -146,6 +149,7 @@ FT_STATUS TFtdiDriver::Write(FT_HANDLE handle, const void* buf, uint32_t count, 
 
 FT_STATUS TFtdiDriver::Read(FT_HANDLE handle, void* buf, uint32_t wanted, uint32_t* got) {
   std::lock_guard<std::mutex> lock(FLock);
+  FLastFailure.clear();
   if (got) *got = 0;
   if (!Known(handle)) return Fail(FT_INVALID_HANDLE, "read: not an open handle");
   if (!got || (!buf && wanted)) return Fail(FT_INVALID_HANDLE, "read: null buffer or count");
