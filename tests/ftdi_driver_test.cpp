@@ -184,7 +184,8 @@ TEST_F(FtdiDriver, WithoutADeviceTheGeneratorStaysInactiveAndTheAccountNamesTheC
     EXPECT_EQ(std::tuple(gen.Status(), errors), std::tuple(FT_DEVICE_NOT_FOUND, 1));
     EXPECT_THAT(driver->LastFailure(), testing::AnyOf(HasSubstr("libftdi1: no FTDI device found"),
                                                       HasSubstr("libftdi1: cannot list USB devices")));
-    std::printf("%s\n", driver->LastFailure().c_str());
+    EXPECT_THAT(gen.LastLinkFailure(), HasSubstr(driver->LastFailure()));  // the link passes it on
+    std::printf("%s\n", gen.LastLinkFailure().c_str());
   }
 }
 
