@@ -4,32 +4,30 @@
 set_target_properties(zugen PROPERTIES OUTPUT_NAME Zugen PREFIX "")
 target_sources(zugen PRIVATE src/flat/Zugen.def)
 
+find_program(ZUGEN_DLLTOOL NAMES ${CMAKE_DLLTOOL} ${ZUGEN_MINGW_ARCH}-w64-mingw32-dlltool REQUIRED)
+find_program(ZUGEN_NM NAMES ${CMAKE_NM} ${ZUGEN_MINGW_ARCH}-w64-mingw32-nm REQUIRED)
+find_program(ZUGEN_OBJDUMP NAMES ${CMAKE_OBJDUMP} ${ZUGEN_MINGW_ARCH}-w64-mingw32-objdump REQUIRED)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(ZUGEN_ARCH_TEXT "x86")
   # Zugen.def names the flat __stdcall functions without their @n decoration
   # and --kill-at drops it from every export. The import library is made
-  # again with the decorated names (see X86ImportLibrary.cmake).
+  # again with the decorated names (see ImportLibrary.cmake).
   target_link_options(zugen PRIVATE -Wl,--enable-stdcall-fixup,--kill-at)
-  find_program(ZUGEN_DLLTOOL NAMES ${CMAKE_DLLTOOL} i686-w64-mingw32-dlltool REQUIRED)
-  find_program(ZUGEN_NM NAMES ${CMAKE_NM} i686-w64-mingw32-nm REQUIRED)
-  find_program(ZUGEN_OBJDUMP NAMES ${CMAKE_OBJDUMP} i686-w64-mingw32-objdump REQUIRED)
-  add_custom_command(TARGET zugen POST_BUILD
-    COMMAND ${CMAKE_COMMAND} -DNM=${ZUGEN_NM} -DOBJDUMP=${ZUGEN_OBJDUMP} -DDLLTOOL=${ZUGEN_DLLTOOL}
-            -DDLL=$<TARGET_FILE:zugen> -DDEF=$<TARGET_FILE_DIR:zugen>/Zugen-x86.def
-            -DIMPLIB=$<TARGET_LINKER_FILE:zugen> -P ${PROJECT_SOURCE_DIR}/cmake/X86ImportLibrary.cmake
-    VERBATIM)
+  set(implib -DIMPLIB=$<TARGET_LINKER_FILE:zugen>)
 else()
   set(ZUGEN_ARCH_TEXT "x64")
+  set(implib "")
 endif()
+# Zugen-x86.def or Zugen-x64.def beside the DLL: every C export (flat and
+# handle functions), for a Visual C++ user's import library.
+add_custom_command(TARGET zugen POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -DNM=${ZUGEN_NM} -DOBJDUMP=${ZUGEN_OBJDUMP} -DDLLTOOL=${ZUGEN_DLLTOOL}
+          -DDLL=$<TARGET_FILE:zugen> -DDEF=$<TARGET_FILE_DIR:zugen>/Zugen-${ZUGEN_ARCH_TEXT}.def
+          -DMACHINE=${ZUGEN_ARCH_TEXT} ${implib} -P ${PROJECT_SOURCE_DIR}/cmake/ImportLibrary.cmake
+  VERBATIM)
 
 configure_file(${PROJECT_SOURCE_DIR}/src/flat/Zugen.rc.in ${PROJECT_BINARY_DIR}/Zugen.rc @ONLY)
 target_sources(zugen PRIVATE ${PROJECT_BINARY_DIR}/Zugen.rc)
-
-# Zugen.def goes beside the DLL (the 32-bit build writes Zugen-x86.def
-# there): a Visual C++ user makes Zugen.lib from it.
-add_custom_command(TARGET zugen POST_BUILD
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/src/flat/Zugen.def $<TARGET_FILE_DIR:zugen>
-  VERBATIM)
 
 if(NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
   find_program(ZUGEN_OBJCOPY NAMES ${CMAKE_OBJCOPY} ${ZUGEN_MINGW_ARCH}-w64-mingw32-objcopy REQUIRED)
