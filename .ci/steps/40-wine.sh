@@ -26,6 +26,7 @@ run_arch() {
 
   export WINEPREFIX=$build/wineprefix WINEARCH=$arch
   started+=("$WINEPREFIX")
+  mkdir -p "$WINEPREFIX"  # the server wants the directory; wineboot fills it
   # Detached, output to files: a wine process left holding the step's output
   # would keep the CI log open.
   wineserver -p >"$build/wineserver.log" 2>&1 </dev/null
