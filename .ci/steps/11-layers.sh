@@ -15,7 +15,7 @@ RANK = {name: i for i, name in enumerate(ORDER)}
 # Public headers by name; any other public header counts as a face.
 HEADERS = {
     "core": ["ZuExport.h", "ZuCore.h", "ZuCommands.h"],
-    "platform": ["Classes.h", "Platform.h", "Timers.h", "ZuFileStream.h", "Properties.h"],
+    "platform": ["Classes.h", "Platform.h", "Timers.h", "ZuFileStream.h", "Properties.h", "FtdiDriver.h"],
     "link": ["ZuLink.h"],
     "mathfun": ["Zumathfun.h"],
     "modulation": ["ZuEngine.h", "ZuTypes.h", "ZuTuner.h", "ZuIntModulation.h", "ZuExtModulation.h", "ZuLFM.h",
