@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 seconds=${1:-60}
 cmake --preset fuzz >/dev/null
-targets=$(sed -n 's/^zugen_fuzz_target(\([a-z_]*\).*/\1/p' fuzz/CMakeLists.txt)
+targets=$(sed -n 's/^ *zugen_fuzz_target(\([a-z_]*\).*/\1/p' fuzz/CMakeLists.txt)
 cmake --build --preset fuzz --target $(printf 'fuzz_%s ' $targets) >/dev/null
 mkdir -p build/fuzz/findings
 for t in $targets; do

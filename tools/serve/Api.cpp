@@ -29,7 +29,11 @@ using nlohmann::json;
 
 namespace {
 
-TResult Json(int status, const json& body) { return {status, "application/json", body.dump(), {}}; }
+// Messages may quote what the client sent, which need not be UTF-8: such
+// bytes are replaced rather than letting the serializer throw.
+TResult Json(int status, const json& body) {
+  return {status, "application/json", body.dump(-1, ' ', false, json::error_handler_t::replace), {}};
+}
 
 TResult Error(int status, const std::string& error, const std::string& message, json extra = json::object()) {
   extra["error"] = error;
