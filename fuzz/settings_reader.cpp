@@ -17,6 +17,9 @@ namespace {
 
 const std::string& InputPath() {
   static const std::string path = "/tmp/zugen_fuzz_settings_" + std::to_string(::getpid()) + ".zg4";
+  // Registered after the name exists, so it runs before the name goes.
+  static const bool removedAtExit = std::atexit([] { std::remove(InputPath().c_str()); }) == 0;
+  (void)removedAtExit;
   return path;
 }
 
