@@ -167,6 +167,20 @@ def test_files_save_load_and_fail_as_oserror(gen, tmp_path):
     assert gen.ChB.IntModulation.Fm == 500
 
 
+def test_text_forms_round_trip_and_a_bad_line_applies_nothing(gen):
+    gen.ChB.IntModulation.Fm = 500
+    form = gen.text_form("Bench")
+    assert form.startswith("object Bench: TZuGen4") and "ChB.IntModulation.Fm = 500" in form
+    gen.ChB.IntModulation.Fm = 700
+    gen.read_text_form(form)
+    assert gen.ChB.IntModulation.Fm == 500
+    bad = form.replace("ChB.IntModulation.Fm = 500", "ChB.IntModulation.Fm = 300").replace(
+        "ChA.Frequency = 1000", "ChA.Frequency = 999999")
+    with pytest.raises(ValueError, match="line"):
+        gen.read_text_form(bad)
+    assert gen.ChB.IntModulation.Fm == 500
+
+
 def test_tables_come_as_samples_without_touching_the_instrument(gen):
     gen.ChA.IntModulation.MathFuncType = "rect"
     gen.sim.clear_trace()
