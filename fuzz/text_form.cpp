@@ -1,0 +1,35 @@
+// Fuzz target: any text as a text form. The generator reads it while active on
+// the simulated instrument and writes its own form out again; nothing may
+// crash, and the instrument must never see a protocol violation. Form errors
+// and the library's own refusals are answers.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "zugen4/ZuTextForm.h"
+#include "zugen4/Zugen4.hpp"
+#include "zugen4/sim/SimInstrument.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  Zu::Sim::TSimPlatform sim;
+  Zu::TZuGen4 gen;
+  gen.SetPlatform(sim.Platform());
+  gen.IncludeState(Zu::csLoading);
+  gen.SetActive(true);
+  try {
+    Zu::ReadTextForm(gen, text);
+    Zu::ReadTextForm(gen, Zu::WriteTextForm(gen));
+  } catch (const Zu::Exception&) {
+  }
+  gen.SetActive(false);
+
+  const auto violations = sim.Driver->Violations();
+  if (!violations.empty()) {
+    for (const auto& v : violations) std::fprintf(stderr, "protocol violation: %s\n", v.c_str());
+    std::abort();
+  }
+  return 0;
+}
