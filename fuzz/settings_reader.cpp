@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "SimCheck.h"
 #include "zugen4/Zugen4.hpp"
 #include "zugen4/sim/SimInstrument.h"
 
@@ -46,10 +47,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   gen.SetActive(false);
 
-  const auto violations = sim.Driver->Violations();
-  if (!violations.empty()) {
-    for (const auto& v : violations) std::fprintf(stderr, "protocol violation: %s\n", v.c_str());
-    std::abort();
-  }
+  AbortOnProtocolViolations(sim);
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "SimCheck.h"
 #include "zugen4/ZuTextForm.h"
 #include "zugen4/Zugen4.hpp"
 #include "zugen4/sim/SimInstrument.h"
@@ -26,10 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   gen.SetActive(false);
 
-  const auto violations = sim.Driver->Violations();
-  if (!violations.empty()) {
-    for (const auto& v : violations) std::fprintf(stderr, "protocol violation: %s\n", v.c_str());
-    std::abort();
-  }
+  AbortOnProtocolViolations(sim);
   return 0;
 }
