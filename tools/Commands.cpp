@@ -106,16 +106,6 @@ std::pair<std::string, std::string> SplitAssignment(const std::string& arg) {
   return {arg.substr(0, eq), arg.substr(eq + 1)};
 }
 
-const char* KindName(TPropKind kind) {
-  switch (kind) {
-    case TPropKind::Double: return "double";
-    case TPropKind::Int: return "int";
-    case TPropKind::Bool: return "bool";
-    case TPropKind::Enum: return "enum";
-  }
-  return "?";
-}
-
 bool Matches(const std::string& pattern, const std::string& path) {
   if (pattern.empty()) return true;
   if (pattern.find_first_of("*?[") != std::string::npos) return fnmatch(pattern.c_str(), path.c_str(), 0) == 0;
@@ -133,7 +123,7 @@ void PrintProps(TToolContext& ctx, const std::string& pattern) {
   for (const TPropInfo& p : ListProperties(gen)) {
     if (!Matches(pattern, p.Path)) continue;
     ++shown;
-    out << std::left << std::setw(34) << p.Path << ' ' << std::setw(6) << KindName(p.Kind) << " = "
+    out << std::left << std::setw(34) << p.Path << ' ' << std::setw(6) << PropKindName(p.Kind) << " = "
         << GetPropText(gen, p.Path);
     if (!p.Unit.empty()) out << ' ' << p.Unit;
     if (const std::string range = RangeText(p); !range.empty()) out << "  [" << range << ']';

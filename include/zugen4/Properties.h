@@ -16,6 +16,17 @@ namespace Zu {
 
 enum class TPropKind : uint8_t { Double, Int, Bool, Enum };
 
+// The kind as listings and the JSON interface name it.
+inline const char* PropKindName(TPropKind kind) {
+  switch (kind) {
+    case TPropKind::Double: return "double";
+    case TPropKind::Int: return "int";
+    case TPropKind::Bool: return "bool";
+    case TPropKind::Enum: return "enum";
+  }
+  return "";
+}
+
 // One enumerator: its value, its full name ("ZGMdC_IntModulation") and its
 // short name ("IntModulation").
 struct TPropEnumerator {

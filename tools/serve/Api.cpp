@@ -41,16 +41,6 @@ TResult Error(int status, const std::string& error, const std::string& message, 
   return Json(status, extra);
 }
 
-const char* KindName(TPropKind kind) {
-  switch (kind) {
-    case TPropKind::Double: return "double";
-    case TPropKind::Int: return "int";
-    case TPropKind::Bool: return "bool";
-    case TPropKind::Enum: return "enum";
-  }
-  return "";
-}
-
 json Value(const TZuGen4& gen, const TPropInfo& info) {
   switch (info.Kind) {
     case TPropKind::Double: {
@@ -348,7 +338,7 @@ TResult TPanelApi::GetSetup() const {
   json props = json::array();
   for (const TPropInfo& info : ListProperties(FGen)) {
     json p = {{"path", info.Path},
-              {"kind", KindName(info.Kind)},
+              {"kind", PropKindName(info.Kind)},
               {"unit", info.Unit},
               {"range", RangeText(info)},
               {"stored", info.Stored},
