@@ -20,8 +20,13 @@ ctest --test-dir "$dir" --output-on-failure -j2 -E '^Python\.pytest$' | tail -3
 
 mkdir -p build/coverage
 # Exception paths make a branch of every call; they are left out so the branch
-# figure counts the decisions of the code itself.
-gcovr --root . --object-directory "$dir" --filter 'src/' --filter 'include/' --filter 'sim/' \
+# figure counts the decisions of the code itself. The search stays inside the
+# build: a wine prefix in the tree maps drive Z: to the whole file system, and
+# walking it would merge in coverage data from other checkouts.
+if ! gcovr --root . --object-directory "$dir" --filter 'src/' --filter 'include/' --filter 'sim/' \
   --exclude-throw-branches --exclude-unreachable-branches --html-details build/coverage/index.html \
-  --print-summary >build/coverage/summary.txt 2>build/coverage/gcovr.log
+  --print-summary "$dir" >build/coverage/summary.txt 2>build/coverage/gcovr.log; then
+  tail -25 build/coverage/gcovr.log
+  exit 1
+fi
 sed 's/^/coverage: /' build/coverage/summary.txt
