@@ -224,6 +224,11 @@ TEST_F(Registry, SetPropsSendsOneUpdateAndIsAllOrNothing) {
   SetProps(*gen, {{"ChA.Frequency", "3000"}}, false);
   EXPECT_EQ(gen->ChA()->Frequency(), 3000.0);
   EXPECT_TRUE(Frames().empty());
+  // A value that holds only with one given after it (the sweep's top below
+  // the present frequency, the lower frequency later) is set all the same.
+  SetProps(*gen, {{"ChA.LFM.FreqTop", "2500"}, {"ChA.Frequency", "2400"}}, false);
+  EXPECT_EQ(gen->ChA()->LFM()->FreqTop(), 2500);
+  EXPECT_EQ(gen->ChA()->Frequency(), 2400.0);
   EXPECT_TRUE(Driver().Violations().empty());
 }
 

@@ -51,11 +51,19 @@ ZUGEN_API void SetPropInt(TZuGen4& gen, std::string_view path, int64_t value);
 ZUGEN_API void SetPropBool(TZuGen4& gen, std::string_view path, bool value);
 ZUGEN_API void SetPropText(TZuGen4& gen, std::string_view path, std::string_view text);
 
-// Several values at once, in the order given, with automatic update off; then
+// Several values at once, in the order given (a value refused at its turn is
+// tried again after the others), with automatic update off; then
 // one update when `update` is true and the generator is active. All or
 // nothing: on the first unknown path, bad text or refused value, everything
 // the call changed is put back (no update is sent) and the exception leaves.
 ZUGEN_API void SetProps(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments,
                         bool update = true);
+
+// A whole setup (every stored property given, as a text form writes it): the
+// values are set starting from the defaults, as a component read from a form
+// starts from its defaults, so the result does not depend on what was set
+// before. The defaults are stored directly; then as SetProps, all or nothing.
+ZUGEN_API void SetWholeSetup(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments,
+                             bool update = true);
 
 }  // namespace Zu

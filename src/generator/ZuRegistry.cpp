@@ -177,43 +177,119 @@ void SetPropText(TZuGen4& gen, std::string_view path, std::string_view text) {
   SetChecked(gen, path, value, &shown);
 }
 
-void SetProps(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments, bool update) {
-  // Every path and text is checked before anything changes.
-  struct TStep {
-    TPropRef Ref;
-    double Value;
-    const std::string* Text;
-  };
+namespace {
+
+struct TStep {
+  TPropRef Ref;
+  double Value;
+  const std::string* Text;
+};
+
+// Every path and text is checked before anything changes. Asking for the
+// automatic update is taken out of the steps: it is the last word on what the
+// automatic update is afterwards.
+std::vector<TStep> PlanSteps(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments,
+                             bool& finalAutoUpdate) {
   std::vector<TStep> steps;
   steps.reserve(assignments.size());
   const TPropDesc* autoUpdate = TZuGen4::Published().Find("AutoUpdate");
-  bool finalAutoUpdate = gen.AutoUpdate();
+  finalAutoUpdate = gen.AutoUpdate();
   for (const auto& [path, text] : assignments) {
     TPropRef ref = Resolve(gen, path);
     const double value = ParsePropText(DescribeProp(ref), text);
     CheckWritable(ref, value, text);
-    // Automatic update is off for the whole call; asking for it is the last
-    // word on what it is afterwards.
     if (ref.Desc == autoUpdate)
       finalAutoUpdate = value != 0.0;
     else
       steps.push_back({std::move(ref), value, &text});
   }
+  return steps;
+}
 
-  const TSetupSnapshot before = TakeSnapshot(gen);
-  try {
-    WithoutUpdates(gen, [&] { gen.SetAutoUpdate(false); });
-    for (const TStep& step : steps) {
-      step.Ref.Desc->Set(step.Ref.Object, step.Value);
-      if (!ReadsBack(step.Ref, step.Value))
-        throw ERefusedValue(step.Ref.Path, *step.Text, RangeText(DescribeProp(step.Ref)));
+// Sets the steps in their order. A value refused at its turn may depend on
+// one that comes later (a sweep top below the present frequency, given with
+// the lower frequency after it): it is tried again once the others are set,
+// for as long as that helps. What is refused then is refused. The setters'
+// refusal event has told of each refusal on the first pass; the retries stay
+// quiet.
+void ApplySteps(TZuGen4& gen, const std::vector<TStep>& steps) {
+  std::vector<const TStep*> pending;
+  for (const TStep& step : steps) pending.push_back(&step);
+  struct TQuiet {
+    TZuGen4& Gen;
+    decltype(Gen.OnParamValueError) Told;
+    ~TQuiet() { Gen.OnParamValueError = Told; }
+  } quiet{gen, gen.OnParamValueError};
+  while (!pending.empty()) {
+    std::vector<const TStep*> refused;
+    for (const TStep* step : pending) {
+      step->Ref.Desc->Set(step->Ref.Object, step->Value);
+      if (!ReadsBack(step->Ref, step->Value)) refused.push_back(step);
     }
+    if (refused.size() == pending.size()) {
+      const TStep& first = *refused.front();
+      throw ERefusedValue(first.Ref.Path, *first.Text, RangeText(DescribeProp(first.Ref)));
+    }
+    pending = std::move(refused);
+    gen.OnParamValueError = nullptr;
+  }
+}
+
+// The setup of a generator nobody has changed.
+struct TDefaults {
+  std::vector<uint8_t> Record;
+  TZuGen4ModesCommon ModeA, ModeB;
+};
+
+const TDefaults& Defaults() {
+  static const TDefaults defaults = [] {
+    TZuGen4 fresh;
+    return TDefaults{TakeSnapshot(fresh).Record, fresh.ChA()->Mode(), fresh.ChB()->Mode()};
+  }();
+  return defaults;
+}
+
+void SetAll(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments, bool update,
+            bool fromDefaults) {
+  bool finalAutoUpdate = true;
+  const std::vector<TStep> steps = PlanSteps(gen, assignments, finalAutoUpdate);
+  const TSetupSnapshot before = TakeSnapshot(gen);
+  const TZuGen4ModesCommon modeA = gen.ChA()->Mode(), modeB = gen.ChB()->Mode();
+  try {
+    WithoutUpdates(gen, [&] {
+      gen.SetAutoUpdate(false);
+      if (fromDefaults) {
+        TZuGen4FileStream stream;
+        stream.OpenMemoryForReading(Defaults().Record);
+        gen.ReadDataFromFile(stream);
+      }
+    });
+    ApplySteps(gen, steps);
   } catch (...) {
     RestoreSnapshot(gen, before);
     throw;
   }
   WithoutUpdates(gen, [&] { gen.SetAutoUpdate(finalAutoUpdate); });
+  if (fromDefaults && gen.OnChModeChange) {
+    // Going back to the defaults stored the modes without an event. A channel
+    // whose mode the values then left at its default has not been announced.
+    for (TZuGen4Channel* ch : {static_cast<TZuGen4Channel*>(gen.ChA()), static_cast<TZuGen4Channel*>(gen.ChB())}) {
+      const TZuGen4ModesCommon was = ch == gen.ChA() ? modeA : modeB;
+      const TZuGen4ModesCommon initial = ch == gen.ChA() ? Defaults().ModeA : Defaults().ModeB;
+      if (ch->Mode() != was && ch->Mode() == initial) gen.OnChModeChange(ch, false);
+    }
+  }
   if (update && gen.Active()) gen.UpdateMode();
+}
+
+}  // namespace
+
+void SetProps(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments, bool update) {
+  SetAll(gen, assignments, update, false);
+}
+
+void SetWholeSetup(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments, bool update) {
+  SetAll(gen, assignments, update, true);
 }
 
 }  // namespace Zu

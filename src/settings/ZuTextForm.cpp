@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "zugen4/ZuRegistry.h"
@@ -120,6 +121,15 @@ TParsedForm Parse(const TZuGen4& gen, std::string_view text) {
   return form;
 }
 
+bool GivesEverything(const TZuGen4& gen, const TParsedForm& form) {
+  std::set<std::string> given;
+  for (const auto& [path, value] : form.Assignments)
+    if (const TPropInfo info = DescribeProperty(gen, path); info.Stored) given.insert(info.Path);
+  for (const TPropInfo& info : ListProperties(gen))
+    if (info.Stored && !given.count(info.Path)) return false;
+  return true;
+}
+
 }  // namespace
 
 bool LooksLikeTextForm(std::string_view text) {
@@ -132,8 +142,13 @@ void ReadTextForm(TZuGen4& gen, std::string_view text) {
   const bool wasLoading = gen.ComponentState().Contains(csLoading);
   gen.IncludeState(csLoading);
   try {
-    // All or nothing: the first refusal puts back what the form changed.
-    SetProps(gen, form.Assignments, /*update=*/false);
+    // All or nothing: the first refusal puts back what the form changed. A
+    // form that gives every stored property is a whole setup and reads the
+    // same whatever was set before; a shorter one changes what it names.
+    if (GivesEverything(gen, form))
+      SetWholeSetup(gen, form.Assignments, /*update=*/false);
+    else
+      SetProps(gen, form.Assignments, /*update=*/false);
   } catch (const ERefusedValue& e) {
     if (!wasLoading) gen.ExcludeState(csLoading);
     int line = form.Lines.empty() ? 1 : form.Lines.back();
