@@ -143,9 +143,9 @@ class TPyGen {
     if (FSim && FSim->Attached) throw py::value_error("this simulated instrument already serves a generator");
     TPlatform p = FSim ? FSim->Platform() : DefaultPlatform();
     if (!p.Driver) p.Driver = SystemPlatform().Driver;
-    if (device != 0) p.Driver = std::make_shared<TIndexDriver>(p.Driver, device);
     FGen = std::make_unique<TZuGen4>();
     FGen->SetPlatform(std::move(p));
+    FGen->SetDevice(device);
     FGen->IncludeState(csLoading);
     if (FSim) FSim->Attached = FGen.get();
     Hook();
@@ -348,20 +348,6 @@ class TPyGen {
   }
 
  private:
-  class TIndexDriver final : public TFtDriver {
-   public:
-    TIndexDriver(std::shared_ptr<TFtDriver> inner, int index) : FInner(std::move(inner)), FIndex(index) {}
-    FT_STATUS Open(int, FT_HANDLE* h) override { return FInner->Open(FIndex, h); }
-    FT_STATUS Close(FT_HANDLE h) override { return FInner->Close(h); }
-    FT_STATUS Read(FT_HANDLE h, void* b, uint32_t n, uint32_t* got) override { return FInner->Read(h, b, n, got); }
-    FT_STATUS Write(FT_HANDLE h, const void* b, uint32_t n, uint32_t* w) override { return FInner->Write(h, b, n, w); }
-    std::string LoadFailure() const override { return FInner->LoadFailure(); }
-
-   private:
-    std::shared_ptr<TFtDriver> FInner;
-    int FIndex;
-  };
-
   static int ChannelIndex(const TZuGen4Channel* ch) { return ch ? (ch->IsChannelA() ? 0 : 1) : -1; }
 
   void Dispatch(const char* name, int channel, double value, int extra) {

@@ -25,32 +25,27 @@ std::string DefaultStatePath(const TToolOptions& options) {
   return (dir / "zugen4" / file).string();
 }
 
-// The driver the generator talks through: opens the device the user chose
-// (the generator always asks for the first one) and prints what is sent when
-// tracing is on.
-class TToolContext::TToolDriver final : public TFtDriver {
+// The driver the generator talks through: prints what is sent when tracing
+// is on.
+class TToolContext::TToolDriver final : public TFtDriverFilter {
  public:
-  TToolDriver(std::shared_ptr<TFtDriver> inner, std::shared_ptr<TClock> clock, int index, std::ostream& out)
-      : FInner(std::move(inner)), FTracer(std::move(clock), out), FIndex(index) {}
+  TToolDriver(std::shared_ptr<TFtDriver> inner, std::shared_ptr<TClock> clock, std::ostream& out)
+      : TFtDriverFilter(std::move(inner)), FTracer(std::move(clock), out) {}
 
-  FT_STATUS Open(int, FT_HANDLE* handle) override { return FInner->Open(FIndex, handle); }
-  FT_STATUS Close(FT_HANDLE handle) override { return FInner->Close(handle); }
   FT_STATUS Write(FT_HANDLE handle, const void* buf, uint32_t count, uint32_t* written) override {
-    const FT_STATUS st = FInner->Write(handle, buf, count, written);
+    const FT_STATUS st = Inner().Write(handle, buf, count, written);
     FTracer.Sent(static_cast<const uint8_t*>(buf), count, st, FTracing);
     return st;
   }
   FT_STATUS Read(FT_HANDLE handle, void* buf, uint32_t wanted, uint32_t* got) override {
-    const FT_STATUS st = FInner->Read(handle, buf, wanted, got);
+    const FT_STATUS st = Inner().Read(handle, buf, wanted, got);
     FTracer.Received(static_cast<const uint8_t*>(buf), *got, st, FTracing);
     return st;
   }
   void SetTracing(bool on) { FTracing = on; }
 
  private:
-  std::shared_ptr<TFtDriver> FInner;
   TFrameTracer FTracer;
-  int FIndex;
   bool FTracing = false;
 };
 
@@ -76,10 +71,11 @@ TZuGen4& TToolContext::Generator() {
   } else {
     platform = SystemPlatform();
   }
-  FDriver = std::make_shared<TToolDriver>(platform.Driver, platform.Clock, FOptions.Device, FOut);
+  FDriver = std::make_shared<TToolDriver>(platform.Driver, platform.Clock, FOut);
   platform.Driver = FDriver;
   auto gen = std::make_unique<TZuGen4>();
   gen->SetPlatform(platform);
+  gen->SetDevice(FOptions.Device);
   // Updates are sent by Commit only, one per command.
   gen->SetAutoUpdate(false);
   gen->OnChModeChange = [this, g = gen.get()](TZuGen4Channel* ch, bool forced) {

@@ -41,6 +41,29 @@ class ZUGEN_API TFtDriver {
   virtual std::string LastFailure() const;
 };
 
+// A driver that hands everything to another one: the base of wrappers that
+// watch the traffic (a trace, a log) and override only what they watch.
+class TFtDriverFilter : public TFtDriver {
+ public:
+  explicit TFtDriverFilter(std::shared_ptr<TFtDriver> inner) : FInner(std::move(inner)) {}
+  FT_STATUS Open(int index, FT_HANDLE* handle) override { return FInner->Open(index, handle); }
+  FT_STATUS Close(FT_HANDLE handle) override { return FInner->Close(handle); }
+  FT_STATUS Read(FT_HANDLE handle, void* buf, uint32_t wanted, uint32_t* got) override {
+    return FInner->Read(handle, buf, wanted, got);
+  }
+  FT_STATUS Write(FT_HANDLE handle, const void* buf, uint32_t count, uint32_t* written) override {
+    return FInner->Write(handle, buf, count, written);
+  }
+  std::string LoadFailure() const override { return FInner->LoadFailure(); }
+  std::string LastFailure() const override { return FInner->LastFailure(); }
+
+ protected:
+  TFtDriver& Inner() const { return *FInner; }
+
+ private:
+  std::shared_ptr<TFtDriver> FInner;
+};
+
 // The driver's name of a status, "FT_IO_ERROR"; "status 77" for one it has no
 // name for.
 ZUGEN_API std::string FtStatusName(FT_STATUS status);

@@ -60,6 +60,10 @@ class ZUGEN_API TZuGen4 : public TComponent, public TZuGen4ChannelHost {
   // OnFTError, and OnGenResponseWait runs during the wait after a command.
   TZuGen4Link& Link() override { return FLink; }
   const TZuGen4Link& Link() const { return FLink; }
+  // Which USB device activation opens: 0, the first, by default. A change
+  // takes effect at the next activation.
+  void SetDevice(int index) { FLink.SetDevice(index); }
+  int Device() const { return FLink.Device(); }
   bool OpenFTPort() { return FLink.Open(); }
   bool CloseFTPort() { return FLink.Close(); }
   bool WriteCmdFTPort(TZuGen4Cmd frame) { return FLink.WriteCmd(frame); }

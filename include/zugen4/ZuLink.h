@@ -31,7 +31,11 @@ class ZUGEN_API TZuGen4Link {
   // The driver and clock to use; change them only while the link is closed.
   void SetPlatform(const TPlatform& platform);
 
-  // Opens the first device. On failure reports and returns false.
+  // Which of the driver's devices Open takes (0, the first, by default);
+  // a change takes effect at the next Open.
+  void SetDevice(int index) { FDevice = index; }
+  int Device() const { return FDevice; }
+  // Opens the chosen device. On failure reports and returns false.
   bool Open();
   // Closes the handle. On failure reports and returns false; the link then
   // stays open (the handle may still be good).
@@ -76,6 +80,7 @@ class ZUGEN_API TZuGen4Link {
   std::shared_ptr<TFtDriver> FDriver;
   std::shared_ptr<TClock> FClock;
   FT_HANDLE FHandle = nullptr;
+  int FDevice = 0;
   uint8_t FStatus = 0;
   std::string FLastFailure;
   bool FOpen = false;

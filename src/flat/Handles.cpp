@@ -36,25 +36,6 @@ bool IsLive(const zg_gen* gen) {
   return Live().count(gen) != 0;
 }
 
-// Opens the chosen device where the generator asks for the first one.
-class TDeviceDriver final : public TFtDriver {
- public:
-  TDeviceDriver(std::shared_ptr<TFtDriver> inner, int index) : FInner(std::move(inner)), FIndex(index) {}
-  FT_STATUS Open(int, FT_HANDLE* handle) override { return FInner->Open(FIndex, handle); }
-  FT_STATUS Close(FT_HANDLE handle) override { return FInner->Close(handle); }
-  FT_STATUS Read(FT_HANDLE handle, void* buf, uint32_t wanted, uint32_t* got) override {
-    return FInner->Read(handle, buf, wanted, got);
-  }
-  FT_STATUS Write(FT_HANDLE handle, const void* buf, uint32_t count, uint32_t* written) override {
-    return FInner->Write(handle, buf, count, written);
-  }
-  std::string LoadFailure() const override { return FInner->LoadFailure(); }
-
- private:
-  std::shared_ptr<TFtDriver> FInner;
-  int FIndex;
-};
-
 int ChannelIndex(const TZuGen4Channel* ch) { return ch ? (ch->IsChannelA() ? 0 : 1) : -1; }
 
 void Deliver(zg_gen* h, zg_event ev) {
@@ -173,12 +154,12 @@ std::unique_ptr<zg_gen> CreateHandle(int instrument, int device, bool flatDefaul
     p = DefaultPlatform();
   }
   p = CompletePlatform(std::move(p));
-  if (device != 0) p.Driver = std::make_shared<TDeviceDriver>(p.Driver, device);
   if (flatDefault) p = WithGuardedTimers(std::move(p));
   h->AnyThread = flatDefault;
   h->Owner = std::this_thread::get_id();
   h->Gen = std::make_unique<TZuGen4>();
   h->Gen->SetPlatform(std::move(p));
+  h->Gen->SetDevice(device);
   // Every accepted change reaches the instrument, as on a form.
   h->Gen->IncludeState(csLoading);
   Hook(h.get());

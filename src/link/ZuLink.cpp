@@ -38,7 +38,7 @@ void TZuGen4Link::Fail(std::string attempt, FT_STATUS status, uint32_t moved, ui
 
 bool TZuGen4Link::Open() {
   FT_HANDLE handle = nullptr;
-  const FT_STATUS st = FDriver->Open(0, &handle);
+  const FT_STATUS st = FDriver->Open(FDevice, &handle);
   FStatus = static_cast<uint8_t>(st);
   if (st == FT_OK) {
     FHandle = handle;
@@ -46,7 +46,7 @@ bool TZuGen4Link::Open() {
     return true;
   }
   FOpen = false;
-  Fail("opening the instrument (USB device 0)", st);
+  Fail("opening the instrument (USB device " + std::to_string(FDevice) + ")", st);
   return false;
 }
 

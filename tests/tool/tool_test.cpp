@@ -95,7 +95,11 @@ const TRefusal kRefusals[] = {
     {"UnknownCommand", {"frobnicate"}, true, 2, "unknown command: frobnicate"},
     {"StateNeedsSim", {"state"}, false, 2, "state needs --sim"},
     {"MissingFile", {"load", "/nonexistent/x.zg4"}, true, 4, "cannot read /nonexistent/x.zg4"},
-    {"NoInstrument", {"set", "ChA.Mode=gen"}, false, 5, "USB device 0"},
+    {"NoInstrument",
+     {"--device", "3", "set", "ChA.Mode=gen"},
+     false,
+     5,
+     "opening the instrument (USB device 3) failed"},
     {"NotTuning", {"poll"}, true, 2, "no channel is in tuning mode"},
 };
 

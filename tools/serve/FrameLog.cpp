@@ -18,16 +18,16 @@ constexpr uint32_t kBlockBytesKept = 16;
 
 }  // namespace
 
-TFrameLog::TFrameLog(std::shared_ptr<TFtDriver> inner, size_t keep) : FInner(std::move(inner)), FKeep(keep) {}
+TFrameLog::TFrameLog(std::shared_ptr<TFtDriver> inner, size_t keep) : TFtDriverFilter(std::move(inner)), FKeep(keep) {}
 
 FT_STATUS TFrameLog::Read(FT_HANDLE handle, void* buf, uint32_t wanted, uint32_t* got) {
-  const FT_STATUS st = FInner->Read(handle, buf, wanted, got);
+  const FT_STATUS st = Inner().Read(handle, buf, wanted, got);
   Add(TWireKind::Read, static_cast<const uint8_t*>(buf), st == FT_OK ? *got : 0, st);
   return st;
 }
 
 FT_STATUS TFrameLog::Write(FT_HANDLE handle, const void* buf, uint32_t count, uint32_t* written) {
-  const FT_STATUS st = FInner->Write(handle, buf, count, written);
+  const FT_STATUS st = Inner().Write(handle, buf, count, written);
   const auto* bytes = static_cast<const uint8_t*>(buf);
   const bool block = FBlockNext;
   FBlockNext = !block && count == 6 && AnnouncesBlock(bytes[0]);

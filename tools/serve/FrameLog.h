@@ -25,12 +25,10 @@ struct TWireEntry {
 };
 
 // Used on the generator's thread only, like the driver it wraps.
-class TFrameLog final : public TFtDriver {
+class TFrameLog final : public TFtDriverFilter {
  public:
   explicit TFrameLog(std::shared_ptr<TFtDriver> inner, size_t keep = 400);
 
-  FT_STATUS Open(int index, FT_HANDLE* handle) override { return FInner->Open(index, handle); }
-  FT_STATUS Close(FT_HANDLE handle) override { return FInner->Close(handle); }
   FT_STATUS Read(FT_HANDLE handle, void* buf, uint32_t wanted, uint32_t* got) override;
   FT_STATUS Write(FT_HANDLE handle, const void* buf, uint32_t count, uint32_t* written) override;
 
@@ -41,7 +39,6 @@ class TFrameLog final : public TFtDriver {
  private:
   void Add(TWireKind kind, const uint8_t* bytes, uint32_t count, FT_STATUS status);
 
-  std::shared_ptr<TFtDriver> FInner;
   size_t FKeep;
   std::deque<TWireEntry> FEntries;
   uint64_t FSeq = 0;
