@@ -65,9 +65,11 @@ std::string DescribeFrame(const std::vector<uint8_t>& frame, double genFreqMHz) 
 
 TSimDriver::TSimDriver(std::shared_ptr<TVirtualClock> clock) : FClock(std::move(clock)) {}
 
-FT_STATUS TSimDriver::Open(int, FT_HANDLE* handle) {
+FT_STATUS TSimDriver::Open(int index, FT_HANDLE* handle) {
   FT_STATUS st = FT_OK;
-  if (FOpenFault) {
+  if (index != 0) {
+    st = FT_DEVICE_NOT_FOUND;  // one instrument on the bus: device 0
+  } else if (FOpenFault) {
     st = *FOpenFault;
     FOpenFault.reset();
   } else if (FOpen) {

@@ -249,6 +249,13 @@ TEST(HandleInterface, SettingsFilesAndOpenFailures) {
   ASSERT_EQ(zg_sim_fail_open(g, 2), ZG_OK);
   EXPECT_EQ(zg_activate(g), ZG_ERR_LINK);
   EXPECT_THAT(zg_last_error(), HasSubstr("FT_DEVICE_NOT_FOUND"));
+
+  // The device chosen is the one opened, and the account names it.
+  zg_gen* other = nullptr;
+  ASSERT_EQ(zg_create(ZG_SYSTEM, 2, &other), ZG_OK);
+  EXPECT_EQ(zg_activate(other), ZG_ERR_LINK);
+  EXPECT_THAT(zg_last_error(), HasSubstr("opening the instrument (USB device 2) failed"));
+  zg_destroy(other);
 }
 
 }  // namespace

@@ -75,7 +75,7 @@ TZuGen4& TToolContext::Generator() {
   platform.Driver = FDriver;
   auto gen = std::make_unique<TZuGen4>();
   gen->SetPlatform(platform);
-  gen->SetDevice(FOptions.Device);
+  if (!FOptions.Sim) gen->SetDevice(FOptions.Device);
   // Updates are sent by Commit only, one per command.
   gen->SetAutoUpdate(false);
   gen->OnChModeChange = [this, g = gen.get()](TZuGen4Channel* ch, bool forced) {

@@ -49,6 +49,7 @@ class TSimDriver final : public TFtDriver {
  public:
   explicit TSimDriver(std::shared_ptr<TVirtualClock> clock = nullptr);
 
+  // Device 0 only: the bus holds one instrument.
   FT_STATUS Open(int index, FT_HANDLE* handle) override;
   FT_STATUS Close(FT_HANDLE handle) override;
   FT_STATUS Read(FT_HANDLE handle, void* buf, uint32_t wanted, uint32_t* got) override;
