@@ -151,6 +151,22 @@ int main(void) {
   const uint32_t n = after > before ? simFrame(after - 1, frame) : 0;
   expect(!simIsOpen(), "unloading Zugen.dll without ZuGenRelease closed the instrument");
   expect(n > 0 && frame[0] == 0xF0, "and reset it first (frame F0)");
+
+  /* The same for a generator of the handle interface. */
+  typedef int(ZUGEN_CALL * TCreate)(int, int, void**);
+  typedef int(ZUGEN_CALL * TActivate)(void*);
+  zu = LoadLibraryA("Zugen.dll");
+  const TCreate create = zu ? (TCreate)(void (*)(void))GetProcAddress(zu, "zg_create") : NULL;
+  const TActivate activate = zu ? (TActivate)(void (*)(void))GetProcAddress(zu, "zg_activate") : NULL;
+  void* handle = NULL;
+  expect(create && activate && create(0, 0, &handle) == 0 && activate(handle) == 0 && simIsOpen(),
+         "zg_create and zg_activate open the instrument");
+  const uint32_t before2 = simFrameCount();
+  FreeLibrary(zu);
+  const uint32_t after2 = simFrameCount();
+  const uint32_t n2 = after2 > before2 ? simFrame(after2 - 1, frame) : 0;
+  expect(!simIsOpen() && n2 > 0 && frame[0] == 0xF0,
+         "unloading Zugen.dll without zg_destroy reset and closed the instrument");
   FreeLibrary(ft);
   printf(failures ? "%d FAILED\n" : "all passed\n", failures);
   return failures ? 1 : 0;

@@ -179,6 +179,15 @@ void DestroyHandle(std::unique_ptr<zg_gen> h) noexcept {
   h->Gen.reset();  // never throws: resets and closes the device when open
 }
 
+void DestroyAllHandles() noexcept {
+  std::unordered_set<const zg_gen*> live;
+  {
+    std::lock_guard<std::mutex> lock(gLiveLock);
+    live.swap(Live());
+  }
+  for (const zg_gen* gen : live) DestroyHandle(std::unique_ptr<zg_gen>(const_cast<zg_gen*>(gen)));
+}
+
 }  // namespace Zu::Flat
 
 using namespace Zu;

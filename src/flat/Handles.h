@@ -49,6 +49,9 @@ namespace Zu::Flat {
 std::unique_ptr<zg_gen> CreateHandle(int instrument, int device, bool flatDefault = false);
 // Destroys it (never throws).
 void DestroyHandle(std::unique_ptr<zg_gen> gen) noexcept;
+// Destroys every generator still alive, as zg_destroy would: for a library
+// that is being unloaded while its host still holds handles.
+void DestroyAllHandles() noexcept;
 
 // Runs f (returning a result code) and turns whatever it throws into a result
 // code and the calling thread's last error. gen may be null.
