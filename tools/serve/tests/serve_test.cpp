@@ -36,6 +36,7 @@ class Panel : public ::testing::Test {
       gen.SetActive(true);
       TServeOptions options;
       options.Port = 0;
+      options.Listen = FListen;
       options.SimTimers = sim.Timers;
       options.Tick = [this, &sim] {
         if (FUnplug.exchange(false)) sim.Driver->Unplug();
@@ -95,6 +96,7 @@ class Panel : public ::testing::Test {
     return frames.empty() ? 0 : frames.back()["seq"].get<uint64_t>();
   }
 
+  std::string FListen = "127.0.0.1";
   std::thread FThread;
   TPanelServer* FServer = nullptr;
   int FPort = 0;
@@ -357,6 +359,27 @@ TEST_F(Panel, EventStreamShowsModesRefusalsFramesReadingsAndLinkFailures) {
   const json link = events.Await([](auto& t, auto& d) { return t == "link" && d["failure"] == true; });
   ASSERT_FALSE(link.is_null());
   EXPECT_FALSE(link["link"]["lastFailure"].get<std::string>().empty());
+}
+
+// Listening on every address: the page carries no token, and every call of
+// the interface needs it, reads included and the page's own origin too.
+class PanelBeyondLoopback : public Panel {
+ protected:
+  void SetUp() override {
+    FListen = "0.0.0.0";
+    Panel::SetUp();
+  }
+};
+
+TEST_F(PanelBeyondLoopback, EveryCallNeedsTheToken) {
+  auto page = Client().Get("/");
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 200);
+  EXPECT_EQ(page->body.find(FToken), std::string::npos);
+  EXPECT_EQ(Client().Get("/api/setup")->status, 403);
+  EXPECT_EQ(Post(R"({"ChA.Phase": 45})", {{"Origin", "http://" + FHost}})->status, 403);
+  EXPECT_EQ(Client().Get("/api/setup?token=" + FToken)->status, 200);
+  EXPECT_EQ(Post(R"({"ChA.Phase": 45})", Auth())->status, 200);
 }
 
 // The entry point for fuzzing: any body gives an answer, never an exception.
