@@ -139,4 +139,28 @@ TEST_F(RefClock, FrequenciesBeyondTheClockAreRefusedAndNeverWrapped) {
   EXPECT_TRUE(Driver().Violations().empty());
 }
 
+// The engines' own frequencies set before the clock went down (a keying
+// state, the sweep's top) are told as the channel's frequency is.
+TEST_F(RefClock, EngineFrequenciesBeyondTheClockAreReported) {
+  std::vector<double> reports;
+  gen->OnParamValueError = [&](TZuGen4Channel*, TZuGen4Parameters p, void* v) {
+    EXPECT_EQ(p, ZGPrm_Frequency);
+    reports.push_back(*static_cast<double*>(v));
+  };
+  gen->ChA()->DDSMod()->SetF2(150000.0);
+  gen->ChA()->SetMode(ZGMdC_DDSMod);
+  gen->ChB()->LFM()->SetFreqTop(120000);
+  gen->ChB()->SetMode(ZGMdC_LFM);
+  Activate();
+  gen->UpdateMode();
+  EXPECT_TRUE(reports.empty());  // at 400 MHz all of them fit
+  gen->SetUseExtRefFreq(true);
+  gen->SetRefFreq(10.0);
+  gen->SetFreqScale(4);
+  reports.clear();
+  gen->UpdateMode();
+  EXPECT_EQ(reports, (std::vector<double>{150000.0, 120000.0}));
+  EXPECT_TRUE(Driver().Violations().empty());
+}
+
 }  // namespace

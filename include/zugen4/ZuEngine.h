@@ -105,6 +105,11 @@ class ZUGEN_API TZuGen4Engine : public TPersistent {
   static double ScaleLimit(int scale);
   // The instrument takes the loaded registers: synchronously, or on its own update.
   void UpdateDDSs(bool sync);
+  // A frequency of the engine's own (kHz) that the system clock cannot
+  // produce, set before the clock went down, is told to the host as the
+  // channel's frequency is (OnParamValueError, ZGPrm_Frequency); its register
+  // then gets the top code.
+  void ReportBeyondClock(double kHz) const;
 
   TZuGen4EngineHost* FChannel;
 };

@@ -205,7 +205,9 @@ uint32_t TZuGen4DDSMod::PhaseWord(double degrees) { return static_cast<uint32_t>
 uint32_t TZuGen4DDSMod::KeyingWord(int state) const {
   const double freqs[4] = {FF1, FF2, FF3, FF4};
   const double phases[4] = {FPh1, FPh2, FPh3, FPh4};
-  return KeysPhase() ? PhaseWord(phases[state]) : FreqWord(freqs[state]);
+  if (KeysPhase()) return PhaseWord(phases[state]);
+  ReportBeyondClock(freqs[state]);
+  return FreqWord(freqs[state]);
 }
 
 void TZuGen4DDSMod::StartDDSMod() {

@@ -15,6 +15,10 @@ bool TZuGen4Engine::FitScale(double&) { return false; }
 
 double TZuGen4Engine::ScaleLimit(int scale) { return 100.0 - 100.0 * std::exp2(static_cast<double>(scale) - 21.0); }
 
+void TZuGen4Engine::ReportBeyondClock(double kHz) const {
+  if (!FreqFitsClock(kHz * 1000.0, FChannel->GenFreq())) FChannel->ReportParamValueError(ZGPrm_Frequency, kHz);
+}
+
 void TZuGen4Engine::UpdateDDSs(bool sync) {
   FChannel->Link().WriteCmd(TZuGen4Cmd(ZGCN_A, sync ? ZGCmd_UpdateSync : ZGCmd_Update));
 }

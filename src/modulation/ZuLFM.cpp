@@ -116,6 +116,7 @@ void TZuGen4LFM::StartLFM(bool startSweep) {
   SendRamp(ZGCmd_Ramp1, X, FTinc0);
   SendRamp(ZGCmd_Ramp0, X, FTdec0);
 
+  ReportBeyondClock(top);
   const uint32_t code = FreqToRegisterCode(ScaleValue(top, 1000.0, 1.0), FChannel->GenFreq());
   FChannel->Link().WriteCmd(TZuGen4Cmd::With32(ch, ZGCmd_Freq1, code));
   UpdateDDSs(false);
