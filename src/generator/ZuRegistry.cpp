@@ -13,6 +13,8 @@
 // update reaches the instrument either.
 #include "zugen4/ZuRegistry.h"
 
+#include <algorithm>
+
 #include "platform/PropTable.h"
 #include "zugen4/Zugen4.hpp"
 
@@ -252,7 +254,17 @@ const TDefaults& Defaults() {
 void SetAll(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments, bool update,
             bool fromDefaults) {
   bool finalAutoUpdate = true;
-  const std::vector<TStep> steps = PlanSteps(gen, assignments, finalAutoUpdate);
+  std::vector<TStep> steps = PlanSteps(gen, assignments, finalAutoUpdate);
+  if (fromDefaults) {
+    // The reference clock last: every frequency in its range fits the
+    // default clock, and one set before the clock went down (a setup can
+    // hold it) would be refused under the lower clock.
+    const TPropTable& own = TZuGen4::Published();
+    const TPropDesc* clock[] = {own.Find("UseExtRefFreq"), own.Find("RefFreq"), own.Find("FreqScale")};
+    std::stable_partition(steps.begin(), steps.end(), [&](const TStep& step) {
+      return std::find(std::begin(clock), std::end(clock), step.Ref.Desc) == std::end(clock);
+    });
+  }
   const TSetupSnapshot before = TakeSnapshot(gen);
   const TZuGen4ModesCommon modeA = gen.ChA()->Mode(), modeB = gen.ChB()->Mode();
   try {
