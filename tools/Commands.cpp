@@ -5,6 +5,7 @@
 #include <fnmatch.h>
 
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -334,6 +335,17 @@ void Convert(const std::string& in, const std::string& out) {
 
 }  // namespace
 
+CLI::Validator NonNegative() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        long long v = 0;
+        const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+        if (r.ec == std::errc() && r.ptr == text.data() + text.size() && v < 0) return "must be 0 or more, not " + text;
+        return {};  // the conversion to a number names any other fault
+      },
+      "NONNEGATIVE");
+}
+
 std::vector<std::string> CompletionWords(TToolContext& ctx) {
   std::vector<std::string> words = {"set",    "get",     "show",  "props", "load",  "save",  "apply",
                                     "export", "convert", "state", "poll",  "table", "reset", "quit"};
@@ -421,7 +433,7 @@ void AddCommands(CLI::App& app, TToolContext& ctx, std::istream*, bool nested) {
 
   CLI::App* poll = app.add_subcommand("poll", "Print the tuner's ADC readings as they arrive (tuning mode)");
   poll->add_option("--count", *count, "Stop after N readings (default: until Ctrl-C; 10 with --sim)")
-      ->check(CLI::NonNegativeNumber);
+      ->check(NonNegative());
   poll->callback([&ctx, count] { Poll(ctx, *count > 0 ? *count : (ctx.Options().Sim ? 10 : 0)); });
 
   CLI::App* table = app.add_subcommand("table", "The table an engine would download, its step time and divider");

@@ -12,6 +12,10 @@ namespace Zu::Tool {
 // Adds every command to app (nested: false leaves out `shell`).
 void AddCommands(CLI::App& app, TToolContext& ctx, std::istream* in, bool nested);
 
+// A whole number of 0 or more, refused in those words (CLI11's own check
+// names a range up to the largest double).
+CLI::Validator NonNegative();
+
 // Reports the exception in flight on ctx.Err() and returns its exit code.
 int ReportFailure(TToolContext& ctx);
 

@@ -71,7 +71,7 @@ namespace {
 
 void AddGlobalOptions(CLI::App& app, TToolOptions& o) {
   app.add_flag("--sim", o.Sim, "Use the simulated instrument");
-  app.add_option("--device", o.Device, "Which USB device (0 by default)")->check(CLI::NonNegativeNumber);
+  app.add_option("--device", o.Device, "Which USB device (0 by default)")->check(NonNegative());
   app.add_flag("--trace", o.Trace, "Print every frame and data block as it is sent");
   app.add_option("--state", o.StateFile, "The state file (default: one per device under the user's state directory)");
   app.set_version_flag("--version", std::string("zugen4 ") + ZUGEN_VERSION);

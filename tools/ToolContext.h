@@ -24,7 +24,8 @@
 
 namespace CLI {
 class App;
-}
+class Validator;
+}  // namespace CLI
 
 namespace Zu::Tool {
 

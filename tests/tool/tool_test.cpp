@@ -101,6 +101,7 @@ const TRefusal kRefusals[] = {
      5,
      "opening the instrument (USB device 3) failed"},
     {"NotTuning", {"poll"}, true, 2, "no channel is in tuning mode"},
+    {"NegativeCount", {"poll", "--count", "-1"}, true, 2, "--count: must be 0 or more, not -1"},
 };
 
 class ToolRefusals : public Tool, public ::testing::WithParamInterface<TRefusal> {};
