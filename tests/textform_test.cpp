@@ -167,6 +167,11 @@ TEST_F(SimGenerator, TextFormUpdatesOnce) {
   for (const auto& f : Frames()) resets += f[0] == 0xF0;
   EXPECT_EQ(resets, 1);
   EXPECT_EQ(gen->ChB()->Phase(), 90.0);
+  // A whole form read with no update after it: the channel's output stays
+  // known as open, as the instrument has it.
+  gen->SetAutoUpdate(false);
+  Zu::ReadTextForm(*gen, Zu::WriteTextForm(*gen));
+  EXPECT_TRUE(gen->ChA()->Opened());
 }
 
 // Every example form, read into a generator on the simulated instrument:

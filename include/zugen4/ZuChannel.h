@@ -115,6 +115,12 @@ class ZUGEN_API TZuGen4Channel : public TPersistent, public TZuGen4EngineHost {
   bool AutoUpdate() const { return FAutoUpdate; }
   void SetAutoUpdate(bool v);
   bool IsLoaded() const { return FLoaded; }
+  // Puts back the two flags the settings record keeps beside the mode, with
+  // no command: for code that rebuilds the setup in place.
+  void RestoreHistory(bool loaded, bool opened) {
+    FLoaded = loaded;
+    FOpened = opened;
+  }
   void UpdateDependentTimers();
 
   // --- settings file ---

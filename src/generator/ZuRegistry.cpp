@@ -271,9 +271,15 @@ void SetAll(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>
     WithoutUpdates(gen, [&] {
       gen.SetAutoUpdate(false);
       if (fromDefaults) {
+        // The setup goes back to the defaults; what the channels have done
+        // (been loaded, had their output opened) stays.
+        TZuGen4Channel* const channels[] = {gen.ChA(), gen.ChB()};
+        bool loaded[2], opened[2];
+        for (int i = 0; i < 2; ++i) loaded[i] = channels[i]->IsLoaded(), opened[i] = channels[i]->Opened();
         TZuGen4FileStream stream;
         stream.OpenMemoryForReading(Defaults().Record);
         gen.ReadDataFromFile(stream);
+        for (int i = 0; i < 2; ++i) channels[i]->RestoreHistory(loaded[i], opened[i]);
       }
     });
     ApplySteps(gen, steps);
