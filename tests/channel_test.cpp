@@ -82,6 +82,19 @@ TEST_F(ChannelTest, AcceptsValuesInRangeAndReportsOnlyRejectedFrequencyAndPhase)
   }
 }
 
+// The last hundredth of a degree rounds to the code of a whole turn: it goes
+// out as 0 degrees, never as a code beyond the register's 14 bits.
+TEST_F(ChannelTest, APhaseOfAWholeTurnGoesOutAsZero) {
+  Activate();
+  gen->ChA()->SetMode(ZGMdC_gen);
+  gen->ChA()->SetPhase(359.995);
+  Frame last;
+  for (const Frame& f : Frames())
+    if (f[0] == 0x05) last = f;
+  EXPECT_EQ(last, F(0x05));
+  ExpectCleanSession();
+}
+
 TEST_F(ChannelTest, SweepTopFollowsTheFrequencyUpOnly) {
   TZuGen4Channel* ch = gen->ChB();
   ch->LFM()->SetFreqTop(5000);

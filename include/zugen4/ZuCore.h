@@ -67,6 +67,10 @@ ZUGEN_API int AmplToCode(double percent);
 ZUGEN_API uint32_t AmplToRegisterCode(double percent);
 // A phase in degrees as its 14-bit code (360 degrees give 16384).
 ZUGEN_API int PhaseToCode(double degrees);
+// The phase code as the register takes it, 0 to 16383. A phase is a turn:
+// the code of a whole turn (359.99 degrees rounds to it) is 0, and a phase
+// beyond a turn (from a damaged file) lands where it is on the circle.
+ZUGEN_API uint32_t PhaseToRegisterCode(double degrees);
 
 // --- bytes ---
 // Registers and table words go to the instrument most significant byte first.

@@ -206,8 +206,7 @@ void TZuGen4Channel::WriteAFPtoGen() {
   const uint32_t freq = FreqToRegisterCode(ScaleValue(FFrequency, 1000.0, 1.0), FGenerator->GenFreq());
   Link().WriteCmd(TZuGen4Cmd::With32(FChannelType, ZGCmd_Freq, freq));
   Link().WriteCmd(TZuGen4Cmd::With16(FChannelType, ZGCmd_Ampl, AmplToRegisterCode(FAmplitude)));
-  const auto phase = static_cast<uint32_t>(PhaseToCode(FPhase));
-  Link().WriteCmd(TZuGen4Cmd::With16(FChannelType, ZGCmd_Phase, phase));
+  Link().WriteCmd(TZuGen4Cmd::With16(FChannelType, ZGCmd_Phase, PhaseToRegisterCode(FPhase)));
 }
 
 void TZuGen4Channel::SetModeSinGeneration() {

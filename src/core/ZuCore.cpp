@@ -50,6 +50,8 @@ int AmplToCode(double percent) {
 
 uint32_t AmplToRegisterCode(double percent) { return static_cast<uint32_t>(std::clamp(AmplToCode(percent), 0, 16383)); }
 
+uint32_t PhaseToRegisterCode(double degrees) { return static_cast<uint32_t>(PhaseToCode(degrees)) & 0x3FFF; }
+
 int PhaseToCode(double degrees) {
   const double code = 45.51111111111111 * degrees;
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(RoundToInt64(code))));
