@@ -32,21 +32,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::fwrite(data, 1, size, f);
   std::fclose(f);
 
-  Zu::Sim::TSimPlatform sim;
-  Zu::TZuGen4 gen;
-  gen.SetPlatform(sim.Platform());
-  gen.IncludeState(Zu::csLoading);
-  gen.SetActive(true);
+  TSimSession session;
+  Zu::TZuGen4& gen = session.Gen;
   try {
     gen.LoadFromFile(InputPath());
     gen.UpdateMode();
-    sim.Timers->Advance(300);
+    session.Sim.Timers->Advance(300);
   } catch (const Zu::Exception&) {
     // The system's own refusals (a divider overflow, for one) are answers,
     // not faults; anything else escapes and is a finding.
   }
   gen.SetActive(false);
 
-  AbortOnProtocolViolations(sim);
+  AbortOnProtocolViolations(session.Sim);
   return 0;
 }

@@ -15,11 +15,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  Zu::Sim::TSimPlatform sim;
-  Zu::TZuGen4 gen;
-  gen.SetPlatform(sim.Platform());
-  gen.IncludeState(Zu::csLoading);
-  gen.SetActive(true);
+  TSimSession session;
+  Zu::TZuGen4& gen = session.Gen;
   try {
     Zu::ReadTextForm(gen, text);
     Zu::ReadTextForm(gen, Zu::WriteTextForm(gen));
@@ -27,6 +24,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   gen.SetActive(false);
 
-  AbortOnProtocolViolations(sim);
+  AbortOnProtocolViolations(session.Sim);
   return 0;
 }
