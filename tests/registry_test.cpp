@@ -40,7 +40,7 @@ class Registry : public ZuTest::SimGenerator {
               {"ChB.DDSMod.CC", "0.3"},
               {"ChB.IntModulation.MathFuncType", "triangle"},
               {"Options.EnableDuplexIntMod", "true"}},
-             false);
+             {.Update = false, .Force = true});  // a sweep with its times never set
   }
 };
 
@@ -217,7 +217,7 @@ TEST_F(Registry, SetPropsSendsOneUpdateAndIsAllOrNothing) {
   EXPECT_EQ(updates, 0);
   // Unknown paths and bad texts are found before anything changes.
   EXPECT_THROW(SetProps(*gen, {{"ChA.Frequency", "3000"}, {"ChC.Frequency", "1"}}), EUnknownProperty);
-  EXPECT_THROW(SetProps(*gen, {{"ChA.Frequency", "3000"}, {"ChA.Mode", "sweep"}}), EBadValue);
+  EXPECT_THROW(SetProps(*gen, {{"ChA.Frequency", "3000"}, {"ChA.Mode", "sweeps"}}), EBadValue);
   EXPECT_EQ(Record(), before);
   EXPECT_TRUE(Frames().empty());
   // Without the update asked for, the values are set and nothing is sent.
@@ -268,7 +268,7 @@ TEST_F(Registry, TextForms) {
       {"ChA.IntModulation.Fm", "2.5", "expected a whole number in Hz"},
       {"ChA.IntModulation.Fm", "1e10", "expected a whole number"},
       {"UseExtRefFreq", "2", "expected true, false, 1 or 0"},
-      {"ChB.Mode", "sweep", "ZGMdC_LFM (LFM)"},
+      {"ChB.Mode", "warp", "ZGMdC_LFM (LFM, sweep)"},
       {"ChB.Mode", "9", "or its number"},
       {"Active", "true", "read-only"},
   };
@@ -286,14 +286,123 @@ TEST_F(Registry, TextForms) {
   EXPECT_THROW(SetPropInt(*gen, "ChA.Mode", 42), EBadValue);
   EXPECT_THROW(SetPropDouble(*gen, "ChA.Tuner.Scale", 1.5), EBadValue);
   try {
-    GetPropText(*gen, "cha.frequency");
+    GetPropText(*gen, "cha.frequncy");
     ADD_FAILURE();
   } catch (const EUnknownProperty& e) {
-    EXPECT_EQ(e.Path(), "cha.frequency");
+    EXPECT_EQ(e.Path(), "cha.frequncy");
     EXPECT_NE(std::string(e.what()).find("did you mean ChA.Frequency?"), std::string::npos) << e.what();
   }
   EXPECT_THROW(GetPropText(*gen, "ChA"), EUnknownProperty);
   EXPECT_THROW(GetPropText(*gen, "ChA.Frequency.X"), EUnknownProperty);
+}
+
+// Values with units, people's names for modes, paths in any letter case:
+// what each text gives the property, in the property's own unit.
+struct TTextCase {
+  const char* Path;
+  const char* Text;
+  double Value;
+};
+
+const TTextCase kTexts[] = {
+    {"ChA.Frequency", "2MHz", 2000},  // kHz
+    {"ChA.Frequency", "2 MHz", 2000},
+    {"ChA.Frequency", "1500kHz", 1500},
+    {"ChA.Frequency", "1500 khz", 1500},
+    {"ChA.Frequency", "1500KHz", 1500},
+    {"ChA.Frequency", "2500000Hz", 2500},
+    {"ChA.Frequency", "1.005MHz", 1005},  // one rounding: 1.005 * 1000 is 1004.9999999999999
+    {"ChA.Frequency", "2e-1 GHz", 200000},
+    {"ChA.Frequency", "+2MHz", 2000},
+    {"ChA.IntModulation.Fm", "5kHz", 5000},  // Hz
+    {"ChA.IntModulation.Fm", "1.5 kHz", 1500},
+    {"ChA.IntModulation.dF", "20000 mHz", 20},  // milli, not mega
+    {"ChA.DDSMod.dF", "0.02MHz", 20000},
+    {"ChA.Amplitude", "50%", 50},
+    {"ChA.Amplitude", "50 %", 50},
+    {"ChA.Phase", "90deg", 90},
+    {"ChA.Phase", "90 \u00B0", 90},
+    {"RefFreq", "24500 kHz", 24.5},  // MHz
+    {"ChA.Tuner.ADCTimerInterval", "2s", 2000},  // ms
+    {"ChA.Tuner.ADCTimerInterval", "500000us", 500},
+    {"ChA.Mode", "sweep", ZGMdC_LFM},
+    {"ChA.Mode", "Tuning", ZGMdC_tuning},
+    {"ChA.Mode", "Keying", ZGMdC_DDSMod},
+    {"ChA.Mode", "intmod", ZGMdC_IntModulation},
+    {"ChA.Mode", "EXTMOD", ZGMdC_ExtModulation},
+    {"ChA.Mode", "extmodAB1", ZGMdC_ExtModulationAB1},
+    {"ChA.Mode", "sine", ZGMdC_gen},
+    {"cha.intmodulation.FM", "300", 300},
+    {"cha.frequency", "-0", 0},
+    {"ChA.IntModulation.CC", "-0.0", 0},
+};
+
+TEST_F(Registry, TextsWithUnitsNamesAndAnyCase) {
+  for (const TTextCase& t : kTexts) {
+    SCOPED_TRACE(std::string(t.Path) + " = " + t.Text);
+    const TPropInfo info = DescribeProperty(*gen, t.Path);
+    const double v = ParsePropText(info, t.Text);
+    EXPECT_EQ(v, t.Value);
+    EXPECT_FALSE(std::signbit(v)) << "a zero is stored as 0, not -0";
+  }
+  // The path a case-blind match found reads as the tables spell it.
+  EXPECT_EQ(DescribeProperty(*gen, "cha.intmodulation.fm").Path, "ChA.IntModulation.Fm");
+  // Set through every text face's parser, the value is written back in the
+  // property's own unit, and -0 is 0.
+  SetPropText(*gen, "cha.intmodulation.fm", "2 kHz");
+  EXPECT_EQ(GetPropText(*gen, "ChA.IntModulation.Fm"), "2000");
+  SetPropText(*gen, "ChA.IntModulation.CC", "-0");
+  EXPECT_EQ(GetPropText(*gen, "ChA.IntModulation.CC"), "0");
+  SetPropDouble(*gen, "ChA.DDSMod.CC", -0.0);
+  EXPECT_EQ(GetPropText(*gen, "ChA.DDSMod.CC"), "0");
+}
+
+// A unit that does not convert, or none that the property could take, is
+// refused naming the property's unit; paths a typo away get a suggestion.
+struct TRefusedText {
+  const char* Path;
+  const char* Text;
+  const char* Says;
+};
+
+const TRefusedText kRefusedTexts[] = {
+    {"ChA.Frequency", "50%", "% does not convert to kHz, the unit of ChA.Frequency"},
+    {"ChA.Amplitude", "2MHz", "MHz does not convert to %"},
+    {"ChA.Phase", "1ms", "ms does not convert to deg"},
+    {"ChA.Frequency", "2 parsec", "unknown unit \"parsec\"; expected a number in kHz"},
+    {"ChA.Frequency", "2 M Hz", "expected a number in kHz"},
+    {"ChA.LFM.Tinc0", "5ms", "ChA.LFM.Tinc0 has no unit: give a plain number"},
+    {"ChA.IntModulation.Fm", "2.5Hz", "expected a whole number in Hz"},
+    {"ChA.Frequency", "1e999MHz", "expected a number"},
+};
+
+TEST_F(Registry, UnitsThatDoNotConvertAreRefused) {
+  for (const TRefusedText& t : kRefusedTexts) {
+    SCOPED_TRACE(std::string(t.Path) + " = " + t.Text);
+    try {
+      ParsePropText(DescribeProperty(*gen, t.Path), t.Text);
+      ADD_FAILURE() << "taken";
+    } catch (const EBadValue& e) {
+      EXPECT_NE(std::string(e.what()).find(t.Says), std::string::npos) << e.what();
+    }
+  }
+  const std::pair<const char*, const char*> misses[] = {
+      {"ChA.Frequncy", "did you mean ChA.Frequency?"},
+      {"ChB.IntModulation.Fn", "did you mean ChB.IntModulation.Fm?"},
+      {"ChA.Amplitde", "did you mean ChA.Amplitude?"},
+      {"ChA.Freq", "did you mean ChA.Frequency?"},
+      {"FreqTop", "did you mean ChA.LFM.FreqTop or ChB.LFM.FreqTop?"},
+      {"ChA.IntModulation", "ChA.IntModulation is an object, not a property"},
+  };
+  for (const auto& [path, says] : misses) {
+    try {
+      DescribeProperty(*gen, path);
+      ADD_FAILURE() << path;
+    } catch (const EUnknownProperty& e) {
+      EXPECT_NE(std::string(e.what()).find(says), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_EQ(std::string(EUnknownProperty("Xyzzy").what()), "unknown property \"Xyzzy\"");
 }
 
 }  // namespace

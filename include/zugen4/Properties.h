@@ -27,12 +27,14 @@ inline const char* PropKindName(TPropKind kind) {
   return "";
 }
 
-// One enumerator: its value, its full name ("ZGMdC_IntModulation") and its
-// short name ("IntModulation").
+// One enumerator: its value, its full name ("ZGMdC_IntModulation"), its
+// short name ("IntModulation") and the names people use for it besides
+// ("intmod"), which a text may give too.
 struct TPropEnumerator {
   int Value;
   std::string Name;
   std::string ShortName;
+  std::vector<std::string> Aliases = {};
 };
 
 // What a host needs to know of one property.
@@ -89,10 +91,38 @@ class ZUGEN_API ERefusedValue : public Exception {
   const std::string& Value() const { return FValue; }
   const std::string& Range() const { return FRange; }  // "400 to 200000 kHz"
 
+ protected:
+  // For refusals told in other words than a range.
+  struct TMessage {
+    std::string Text;
+  };
+  ERefusedValue(TMessage message, const std::string& path, const std::string& value, const std::string& range);
+
  private:
   std::string FPath;
   std::string FValue;
   std::string FRange;
+};
+
+// A setup the instrument cannot be sent: planning the update, an engine
+// refused it. what() names the channel, the engine, the value that caused it
+// and why: "ChB.IntModulation.Fm: 1 cannot be sent: ...". Path() is the
+// property (or the engine, when no single value explains it); Range() says
+// why.
+class ZUGEN_API EUnsendableSetup : public ERefusedValue {
+ public:
+  EUnsendableSetup(const std::string& path, const std::string& value, const std::string& why);
+  ~EUnsendableSetup() override;
+};
+
+// Values asked for together that cannot all be kept (the mode rules switch
+// one channel off for the other, a later value moves an earlier one), or a
+// mode whose engine holds a value outside its own range. what() says which
+// and why.
+class ZUGEN_API EConflictingValues : public ERefusedValue {
+ public:
+  EConflictingValues(const std::string& path, const std::string& value, const std::string& why);
+  ~EConflictingValues() override;
 };
 
 // The range as people read it: "400 to 200000 kHz", "0 to 360 deg, 360
@@ -100,9 +130,13 @@ class ZUGEN_API ERefusedValue : public Exception {
 ZUGEN_API std::string RangeText(const TPropInfo& info);
 
 // Parses a text for a property without setting it: numbers in the property's
-// unit ("2000"), enumerators by full or short name, "true"/"false"/"1"/"0".
-// Returns the value as a double (the enumerator's value, 0/1 for a boolean);
-// EBadValue when the text is none of those.
+// unit ("2000") or with a unit that converts to it ("2MHz", "2 MHz" and
+// "2000000 Hz" for a property in kHz; SI prefixes keep their case: "mHz" is
+// millihertz), enumerators by full or short name or one of their aliases in
+// any letter case, "true"/"false"/"1"/"0". A zero is 0, never -0. Returns the
+// value as a double (the enumerator's value, 0/1 for a boolean); EBadValue
+// when the text is none of those, naming the property's unit when a unit
+// does not convert.
 ZUGEN_API double ParsePropText(const TPropInfo& info, std::string_view text);
 
 // The value as text forms write it: doubles so that they read back exactly,
