@@ -2,9 +2,11 @@
 // every generator on a simulated instrument of its own.
 #include <gmock/gmock.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -237,13 +239,30 @@ TEST(HandleInterface, SettingsFilesAndOpenFailures) {
   ASSERT_EQ(zg_load(g, file.c_str()), ZG_OK) << zg_last_error();
   EXPECT_EQ(g.Get("ChB.IntModulation.Fm"), 500.0);
 
-  std::FILE* f = std::fopen(file.c_str(), "wb");
+  // Refused, changing nothing: no settings file, one cut short (named with the
+  // byte where it ends), one that is not there (the component's text, the file
+  // and the system's reason).
+  char whole[475];
+  std::FILE* f = std::fopen(file.c_str(), "rb");
   ASSERT_NE(f, nullptr);
-  std::fputs("not a settings file", f);
+  ASSERT_EQ(std::fread(whole, 1, sizeof whole, f), sizeof whole);
   std::fclose(f);
-  EXPECT_EQ(zg_load(g, file.c_str()), ZG_ERR_FILE);
+  ASSERT_EQ(zg_set_double(g, "ChB.IntModulation.Fm", 700.0), ZG_OK);
+  const std::pair<std::string, std::string> refused[] = {
+      {"not a settings file", "does not start with the signature ZuG4"},
+      {std::string(whole, 200), "ends at byte 200, inside the settings record (a whole settings file is 475 bytes)"}};
+  for (const auto& [bytes, message] : refused) {
+    f = std::fopen(file.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    EXPECT_EQ(zg_load(g, file.c_str()), ZG_ERR_FILE);
+    EXPECT_THAT(zg_last_error(), HasSubstr(message));
+  }
   EXPECT_EQ(zg_load(g, (file + ".missing").c_str()), ZG_ERR_FILE);
-  EXPECT_EQ(g.Get("ChB.IntModulation.Fm"), 500.0);
+  EXPECT_EQ(std::string(zg_last_error()),
+            "Ошибка при открытии файла " + file + ".missing: " + std::generic_category().message(ENOENT));
+  EXPECT_EQ(g.Get("ChB.IntModulation.Fm"), 700.0);
   std::remove(file.c_str());
 
   ASSERT_EQ(zg_sim_fail_open(g, 2), ZG_OK);

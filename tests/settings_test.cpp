@@ -4,6 +4,7 @@
 #include <process.h>
 #else
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -13,9 +14,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 
 #include "SimFixture.h"
+#include "zugen4/ZuSettingsFile.h"
 
 namespace {
 
@@ -190,15 +193,23 @@ TEST_F(Settings, WrongHeaderRaisesTheEventAndChangesNothing) {
   EXPECT_EQ(SavedBytes(*gen), before);
 }
 
-TEST_F(Settings, FilesThatCannotBeUsedRaiseAnInputOutputError) {
-  const std::string cases[] = {Path("missing.zg4"), "", dir.string(), Path("no/such/dir/a.zg4")};
-  for (const std::string& name : cases) {
+// The component's fixed text, then the file and the system's reason; the
+// same in English alone as the detail.
+TEST_F(Settings, FilesThatCannotBeUsedRaiseAnInputOutputErrorNamingFileAndReason) {
+  const std::pair<std::string, int> cases[] = {
+      {Path("missing.zg4"), ENOENT}, {"", ENOENT}, {dir.string(), EISDIR}, {Path("no/such/dir/a.zg4"), ENOENT}};
+  for (const auto& [name, error] : cases) {
     SCOPED_TRACE(name);
+    const std::string reason = std::generic_category().message(error);
     try {
       gen->LoadFromFile(name);
       ADD_FAILURE() << "no exception";
-    } catch (const EInOutError& e) {
-      EXPECT_STREQ(e.what(), "Ошибка при открытии файла");
+    } catch (const EFileError& e) {
+      const std::string shown = name.empty() ? "\"\"" : name;
+      EXPECT_EQ(std::string(e.what()), "Ошибка при открытии файла " + shown + ": " + reason);
+      EXPECT_EQ(e.Detail(), "cannot read " + shown + ": " + reason);
+      EXPECT_EQ(e.ErrorNumber(), error);
+      EXPECT_EQ(e.FileName(), name);
     }
     if (name != Path("missing.zg4")) {
       EXPECT_THROW(gen->SaveToFile(name), EInOutError);
@@ -209,8 +220,9 @@ TEST_F(Settings, FilesThatCannotBeUsedRaiseAnInputOutputError) {
     try {
       gen->SaveToFile("/dev/full");
       ADD_FAILURE() << "no exception";
-    } catch (const EInOutError& e) {
-      EXPECT_STREQ(e.what(), "Ошибка при записи файла");
+    } catch (const EFileError& e) {
+      EXPECT_EQ(std::string(e.what()), "Ошибка при записи файла /dev/full: No space left on device");
+      EXPECT_EQ(e.ErrorNumber(), ENOSPC);
     }
   }
   // The generator is still usable afterwards.
@@ -286,7 +298,9 @@ TEST_F(Settings, ASaveFailingAtAnyStepLeavesTheOldFileAndNoTemporaryFile) {
       gen->SaveToFile(target);
       ADD_FAILURE() << "no exception";
     } catch (const EInOutError& e) {
-      EXPECT_STREQ(e.what(), failing == TSaveStep::Create ? "Ошибка при открытии файла" : "Ошибка при записи файла");
+      EXPECT_EQ(std::string(e.what()),
+                std::string(failing == TSaveStep::Create ? "Ошибка при открытии файла " : "Ошибка при записи файла ") +
+                    target + ": No space left on device");
     }
     TZuGen4FileStream::SetSaveFaultHook(nullptr);
     EXPECT_EQ(Read(target), old);
@@ -348,6 +362,146 @@ TEST_F(Settings, AKilledSaverLeavesTheOldOrTheNewFileWhole) {
     seenTwo += found == two;
   }
   EXPECT_GT(seenTwo, 0);  // the saves did run before the kills
+  // The next save takes away what the killed ones left.
+  gen->SaveToFile(target);
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    EXPECT_EQ(e.path().filename().string().rfind(".a.zg4.", 0), std::string::npos) << e.path();
+}
+#endif
+
+// The strict read of the faces: a file ending anywhere inside the record is
+// refused, naming the byte and the size a whole file has, and nothing changes.
+// The component's LoadFromFile keeps its partial load (see above).
+TEST_F(Settings, AStrictLoadRefusesAFileCutAnywhereAndChangesNothing) {
+  gen->SaveToFile(Path("whole.zg4"));
+  const Bytes whole = Read(Path("whole.zg4"));  // the initial setup holds no 0x0A: 475 bytes
+  ASSERT_EQ(whole.size(), 475u);
+  ChangeEverything(*gen);
+  const Bytes before = SavedBytes(*gen);
+  int events = 0;
+  gen->OnErrorFile = [&](TObject*) { ++events; };
+  Driver().ClearTrace();
+  for (size_t cut = 0; cut < whole.size(); ++cut) {
+    Write(Path("cut.zg4"), Bytes(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(cut)));
+    try {
+      LoadSettingsStrict(*gen, Path("cut.zg4"));
+      ADD_FAILURE() << cut << " bytes taken";
+    } catch (const EFileError& e) {
+      const std::string reason = "it ends at byte " + std::to_string(cut) +
+                                 ", inside the settings record (a whole settings file is 475 bytes)";
+      ASSERT_EQ(e.Reason(), reason) << cut;
+      EXPECT_EQ(e.Detail(), "cannot read " + Path("cut.zg4") + ": " + reason);
+      EXPECT_EQ(e.ErrorNumber(), 0);
+    }
+  }
+  EXPECT_EQ(events, 8);  // a cut header is a wrong header too
+  Bytes longer = whole;
+  longer.push_back(0);
+  Write(Path("long.zg4"), longer);
+  try {
+    LoadSettingsStrict(*gen, Path("long.zg4"));
+    ADD_FAILURE() << "a longer file taken";
+  } catch (const EFileError& e) {
+    EXPECT_EQ(e.Reason(), "it goes on after the settings record, which ends at byte 475");
+  }
+  EXPECT_EQ(SavedBytes(*gen), before);
+  EXPECT_TRUE(Frames().empty());
+  EXPECT_EQ(SettingsRecordFault(std::string(whole.begin(), whole.begin() + 100)),
+            "it ends at byte 100, inside the settings record (a whole settings file is 475 bytes)");
+  EXPECT_EQ(SettingsRecordFault(std::string(whole.begin(), whole.end())), "");
+
+  // A whole file is taken, one with a stored 0x0A included.
+  LoadSettingsStrict(*gen, Path("whole.zg4"));
+  EXPECT_EQ(SavedBytes(*gen), whole);
+  ChangeEverything(*gen);
+  gen->SetFreqScale(10);
+  const Bytes escaped = SavedBytes(*gen);
+  Make(true);
+  LoadSettingsStrict(*gen, Path("compare.zg4"));
+  EXPECT_EQ(SavedBytes(*gen), escaped);
+}
+
+#if !defined(_WIN32)
+// Files that are no place for a settings file: refused at once (nothing
+// waits for a pipe's other end), with the reason, and left as they were.
+TEST_F(Settings, ReadOnlyFilesPipesAndDevicesAreRefusedUntouched) {
+  const std::string ro = Path("ro.zg4"), fifo = Path("fifo.zg4");
+  gen->SaveToFile(ro);
+  const Bytes old = Read(ro);
+  ::chmod(ro.c_str(), 0444);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ChangeEverything(*gen);
+  const Bytes before = SavedBytes(*gen);
+  struct TCase {
+    std::string File;
+    bool Save;
+    std::string Reason;
+  };
+  const TCase cases[] = {{ro, true, "the file is read-only"},
+                         {fifo, true, "it is a pipe nobody reads"},
+                         {fifo, false, "it is a pipe, not a regular file"},
+                         {"/dev/null", false, "it is a device, not a regular file"}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.File + (c.Save ? " save" : " load"));
+    try {
+      if (c.Save)
+        gen->SaveToFile(c.File);
+      else
+        LoadSettingsStrict(*gen, c.File);
+      ADD_FAILURE() << "no exception";
+    } catch (const EFileError& e) {
+      EXPECT_EQ(e.Reason(), c.Reason);
+    }
+    if (!c.Save) {
+      EXPECT_THROW(gen->LoadFromFile(c.File), EFileError);
+    }
+  }
+  EXPECT_EQ(Read(ro), old);
+  struct stat st {};
+  ASSERT_EQ(::stat(ro.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0444u);
+  EXPECT_EQ(SavedBytes(*gen), before);
+}
+
+// The temporary file has a name nobody can foresee; those a killed save left
+// beside the same target go with the next save once their writer is gone (or
+// after an hour); a running save's, other files and links stay.
+TEST_F(Settings, TemporaryNamesAreUnforeseeableAndStaleOnesAreRemoved) {
+  namespace fs = std::filesystem;
+  const std::string target = Path("a.zg4");
+  std::vector<std::string> temps;
+  TZuGen4FileStream::SetSaveFaultHook([&](TSaveStep s) {
+    if (s == TSaveStep::Write)
+      for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().filename().string().rfind(".a.zg4.", 0) == 0) temps.push_back(e.path().filename().string());
+    return 0;
+  });
+  gen->SaveToFile(target);
+  gen->SaveToFile(target);
+  TZuGen4FileStream::SetSaveFaultHook(nullptr);
+  ASSERT_EQ(temps.size(), 2u);
+  const std::regex form("\\.a\\.zg4\\." + std::to_string(::getpid()) + "\\.[0-9a-f]{16}\\.tmp");
+  EXPECT_TRUE(std::regex_match(temps[0], form)) << temps[0];
+  EXPECT_NE(temps[0], temps[1]);
+
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  const std::string dead = std::to_string(gone), live = std::to_string(::getppid());
+  const std::string hex = ".0123456789abcdef.tmp";
+  const std::pair<std::string, bool> files[] = {
+      {".a.zg4." + dead + hex, true},          {".a.zg4." + live + hex, false}, {".a.zg4.old" + hex, false},
+      {".a.zg4." + dead + ".0123.tmp", false}, {".b.zg4." + dead + hex, false}, {"a.zg4." + dead + hex, false}};
+  for (const auto& [name, _] : files) std::ofstream(dir / name) << "x";
+  const std::string aged = ".a.zg4." + live + ".fedcba9876543210.tmp";
+  std::ofstream(dir / aged) << "x";
+  fs::last_write_time(dir / aged, fs::file_time_type::clock::now() - std::chrono::hours(2));
+  const std::string link = ".a.zg4." + dead + ".00000000000000aa.tmp";
+  fs::create_symlink("a.zg4", dir / link);
+  gen->SaveToFile(target);
+  for (const auto& [name, removed] : files) EXPECT_EQ(fs::exists(dir / name), !removed) << name;
+  EXPECT_FALSE(fs::exists(dir / aged));
+  EXPECT_TRUE(fs::is_symlink(dir / link));
 }
 #endif
 

@@ -4,6 +4,13 @@
 // A save never cuts the file it replaces: the record goes to a temporary file
 // beside the target, reaches the disk, and then takes the target's place in
 // one step. Until then, and after any failure, the old file is untouched.
+//
+// The temporary file is made only where nothing exists yet (never through a
+// link planted at its name) and has an unpredictable name,
+// ".<target>.<pid>.<16 hex digits>.tmp". One a killed saver left behind is
+// removed by the next save beside the same target once its writer is gone (or
+// after an hour). A symbolic link at the target itself is followed on
+// purpose: the file it names is replaced and the link stays.
 #pragma once
 
 #include <cstdint>
@@ -13,9 +20,32 @@
 #include <string>
 #include <vector>
 
+#include "zugen4/Classes.h"
 #include "zugen4/ZuExport.h"
 
 namespace Zu {
+
+// A file that could not be read or written. what() is the whole message (the
+// component's fixed text, if any, then the file and the reason); Detail() says
+// the same in English alone: "cannot read setup.zg4: No such file or directory".
+class ZUGEN_API EFileError : public EInOutError {
+ public:
+  EFileError(const std::string& message, std::string detail, std::string fileName, int errorNumber, std::string reason);
+  ~EFileError() override;
+  const std::string& Detail() const { return FDetail; }
+  const std::string& FileName() const { return FFileName; }
+  // The system's error number (errno); 0 when the fault is the file's content
+  // or kind, which no error number describes.
+  int ErrorNumber() const { return FErrorNumber; }
+  // The system's text for ErrorNumber, or what is wrong with the file.
+  const std::string& Reason() const { return FReason; }
+
+ private:
+  std::string FDetail;
+  std::string FFileName;
+  int FErrorNumber;
+  std::string FReason;
+};
 
 // How a file name's bytes are meant. On POSIX both are the bytes as given; on
 // Windows System is the ANSI code page, Utf8 is UTF-8.
@@ -35,9 +65,17 @@ class ZUGEN_API TZuGen4FileStream {
   // Each opening starts with a clean state. OpenForWriting makes the
   // temporary file beside the target (following a symbolic link to the file
   // it names); false when that cannot be done, when the target is a directory
-  // or a file this process may not write. A device or pipe is written in place.
+  // or a file this process may not write or that is read-only. A device is
+  // written in place, and so is a pipe that has a reader (none: refused, never
+  // waited for). OpenForReading takes regular files only: a pipe or a device
+  // is refused without being opened, so that nothing waits for a writer.
+  // After a false, ErrorNumber() and FailureReason() say why.
   bool OpenForWriting(const std::string& fileName, TFileNameEncoding encoding = TFileNameEncoding::System);
   bool OpenForReading(const std::string& fileName, TFileNameEncoding encoding = TFileNameEncoding::System);
+  // Why the last opening or save failed: the system's error number (0 when
+  // none applies) and its text, or what is wrong with the file.
+  int ErrorNumber() const { return FErrorNumber; }
+  const std::string& FailureReason() const { return FFailureReason; }
   // Ends a save by putting the new file in the target's place, with the
   // target's permissions. False when anything failed; the temporary file is
   // gone then and the target unchanged.
@@ -68,6 +106,13 @@ class ZUGEN_API TZuGen4FileStream {
   bool ReadInt(int32_t& v);
   bool ReadDouble(double& v);
   bool AtEnd() const { return FEnded; }
+  // Bytes of the record read or written so far (a stored 0x0D 0x0A counts as
+  // one), and bytes of the file or memory consumed while reading.
+  size_t Position() const { return FPosition; }
+  size_t Offset() const { return FOffset; }
+  // The rest of an opened file as stored, at most limit + 1 bytes (more than
+  // limit: the file is longer). False when reading failed.
+  bool ReadStored(std::vector<uint8_t>& out, size_t limit);
 
   // For tests only: called before each system step of every save in the
   // process; a non-zero result makes that step fail as the system would (a
@@ -79,6 +124,8 @@ class ZUGEN_API TZuGen4FileStream {
   int GetLogicalByte();
   int GetByte();
   void UngetByte(int c);
+  void Reset();
+  void Fail(int errorNumber, std::string reason = {});
 
   std::FILE* FFile = nullptr;
   bool FInMemory = false;
@@ -87,6 +134,10 @@ class ZUGEN_API TZuGen4FileStream {
   std::unique_ptr<TSave> FSave;
   bool FWriteFailed = false;
   bool FEnded = false;
+  size_t FPosition = 0;
+  size_t FOffset = 0;
+  int FErrorNumber = 0;
+  std::string FFailureReason;
 };
 
 }  // namespace Zu

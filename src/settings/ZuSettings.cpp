@@ -4,9 +4,11 @@
 // loaded setup is exactly the saved one; only values that would break the
 // system clock (a reference or multiplier no generator can hold) or that are
 // not numbers at all are refused, and the property keeps its value.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
+#include "zugen4/ZuSettingsFile.h"
 #include "zugen4/Zugen4.hpp"
 
 namespace Zu {
@@ -71,7 +73,89 @@ class TAutoUpdatePause {
   int FUncaught = std::uncaught_exceptions();
 };
 
+// The file and the system's reason after the component's fixed text; in
+// English alone as the detail.
+[[noreturn]] void ThrowFileError(const char* fixedText, const std::string& fileName, bool writing,
+                                 const TZuGen4FileStream& stream) {
+  const std::string where = (fileName.empty() ? std::string("\"\"") : fileName) + ": " + stream.FailureReason();
+  throw EFileError(std::string(fixedText) + " " + where, (writing ? "cannot write " : "cannot read ") + where, fileName,
+                   stream.ErrorNumber(), stream.FailureReason());
+}
+
+// Bytes of a whole settings file of this version as read (header and record;
+// a stored 0x0D 0x0A is one). The layout is fixed: any generator gives it.
+size_t WholeRecordSize() {
+  static const size_t size = [] {
+    TZuGen4 gen;
+    TZuGen4FileStream s;
+    s.OpenMemoryForWriting();
+    s.WriteBytes(TZuGen4::FIOMetrics, 4).WriteInt(TZuGen4::FIOMetricsVer);
+    gen.WriteDataToFile(s);
+    return s.Position();
+  }();
+  return size;
+}
+
+struct TRecordFault {
+  std::string Text;     // empty: one whole record of this version
+  bool Header = false;  // the signature or the version is at fault
+};
+
+TRecordFault RecordFault(const std::vector<uint8_t>& stored) {
+  const size_t whole = WholeRecordSize();
+  TZuGen4FileStream s;
+  s.OpenMemoryForReading(stored);
+  const size_t signatureThere = std::min<size_t>(stored.size(), 4);
+  if (signatureThere > 0 && std::memcmp(stored.data(), TZuGen4::FIOMetrics, signatureThere) != 0)
+    return {"it does not start with the signature ZuG4 of a settings file", true};
+  char signature[4] = {};
+  int32_t version = 0;
+  const bool headerThere = s.ReadBytes(signature, 4) && s.ReadInt(version);
+  if (headerThere && version != TZuGen4::FIOMetricsVer)
+    return {"it is a settings file of version " + std::to_string(version) + "; this library reads version " +
+                std::to_string(TZuGen4::FIOMetricsVer),
+            true};
+  uint8_t b = 0;
+  while (s.Position() < whole && s.ReadByte(b)) {
+  }
+  if (s.Position() < whole)
+    return {"it ends at byte " + std::to_string(stored.size()) +
+                ", inside the settings record (a whole settings file is " +
+                std::to_string(stored.size() + whole - s.Position()) + " bytes)",
+            !headerThere};
+  if (s.Offset() < stored.size())
+    return {"it goes on after the settings record, which ends at byte " + std::to_string(s.Offset())};
+  return {};
+}
+
 }  // namespace
+
+// --- strict reads ---
+
+std::string SettingsRecordFault(std::string_view bytes) {
+  return RecordFault(std::vector<uint8_t>(bytes.begin(), bytes.end())).Text;
+}
+
+void LoadSettingsStrict(TZuGen4& gen, const std::string& fileName, TFileNameEncoding encoding) {
+  std::vector<uint8_t> stored;
+  {
+    TZuGen4FileStream file;
+    // Every byte could be a stored 0x0D 0x0A: more than twice the record is no settings file.
+    if (!file.OpenForReading(fileName, encoding) || !file.ReadStored(stored, 2 * WholeRecordSize()))
+      ThrowFileError(TZuGen4::MSG_FILE_OPEN_ERROR, fileName, false, file);
+  }
+  const TRecordFault fault = RecordFault(stored);
+  if (!fault.Text.empty()) {
+    if (fault.Header && gen.OnErrorFile) gen.OnErrorFile(&gen);
+    const std::string detail = "cannot read " + fileName + ": " + fault.Text;
+    throw EFileError(detail, detail, fileName, 0, fault.Text);
+  }
+  TZuGen4FileStream record;
+  record.OpenMemoryForReading(std::move(stored));
+  uint8_t header[8];
+  record.ReadBytes(header, sizeof header);
+  gen.ReadDataFromFile(record);
+}
 
 // --- generator ---
 
@@ -81,7 +165,7 @@ void TZuGen4::LoadFromFile(const std::string& FileName) { LoadFrom(FileName, TFi
 void TZuGen4::LoadFromFileUtf8(const std::string& FileName) { LoadFrom(FileName, TFileNameEncoding::Utf8); }
 
 void TZuGen4::SaveTo(const std::string& FileName, TFileNameEncoding encoding) {
-  if (!FStream.OpenForWriting(FileName, encoding)) throw EInOutError(MSG_FILE_OPEN_ERROR);
+  if (!FStream.OpenForWriting(FileName, encoding)) ThrowFileError(MSG_FILE_OPEN_ERROR, FileName, true, FStream);
   try {
     FStream.WriteBytes(FIOMetrics, 4);
     FStream.WriteInt(FIOMetricsVer);
@@ -91,11 +175,11 @@ void TZuGen4::SaveTo(const std::string& FileName, TFileNameEncoding encoding) {
     throw;
   }
   // Only a new file that reached the disk whole takes the old one's place.
-  if (!FStream.Close()) throw EInOutError(MSG_FILE_WRITE_ERROR);
+  if (!FStream.Close()) ThrowFileError(MSG_FILE_WRITE_ERROR, FileName, true, FStream);
 }
 
 void TZuGen4::LoadFrom(const std::string& FileName, TFileNameEncoding encoding) {
-  if (!FStream.OpenForReading(FileName, encoding)) throw EInOutError(MSG_FILE_OPEN_ERROR);
+  if (!FStream.OpenForReading(FileName, encoding)) ThrowFileError(MSG_FILE_OPEN_ERROR, FileName, false, FStream);
   try {
     if (CheckIOMetrics()) {
       Fire(OnErrorFile);
