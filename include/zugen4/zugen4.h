@@ -181,8 +181,9 @@ ZUGEN_API int ZUGEN_CALL zg_prop_enumerator(zg_gen* gen, const char* path, size_
 
 /* ---- settings ---- */
 /* The settings file: the whole setup as a fixed binary record. zg_load sends
- * the setup once at the end; a file that is no settings file changes nothing
- * (ZG_ERR_FILE). */
+ * the setup once at the end; a file that is no settings file, one cut short,
+ * a pipe or a device changes nothing (ZG_ERR_FILE). zg_last_error names the
+ * file and the reason ("... setup.zg4: No such file or directory"). */
 ZUGEN_API int ZUGEN_CALL zg_save(zg_gen* gen, const char* file_name);
 ZUGEN_API int ZUGEN_CALL zg_load(zg_gen* gen, const char* file_name);
 /* Text forms: the setup as readable "path = value" text under a name. */

@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "zugen4/Timers.h"
+#include "zugen4/ZuSettingsFile.h"
 
 #if __has_include("zugen4/ZuTextForm.h")
 #include "zugen4/ZuTextForm.h"
@@ -515,10 +516,9 @@ int ZUGEN_CALL zg_save(zg_gen* gen, const char* file_name) {
 int ZUGEN_CALL zg_load(zg_gen* gen, const char* file_name) {
   return OnGen(gen, [&]() -> int {
     if (int rc = NeedPointer(file_name, "file_name"); rc != ZG_OK) return rc;
-    gen->FileRefused = false;
-    gen->Gen->LoadFromFileUtf8(file_name);
-    if (gen->FileRefused)
-      return Fail(ZG_ERR_FILE, std::string(file_name) + ": not a settings file (wrong signature or version)");
+    // Only a whole record is taken: a file cut short or of another kind
+    // changes nothing, and the message names the fault.
+    LoadSettingsStrict(*gen->Gen, file_name, TFileNameEncoding::Utf8);
     return ZG_OK;
   });
 }
