@@ -20,17 +20,19 @@ inline void LimitToClock(double genFreqMHz, TPropInfo& info) {
   info.RangeNote = "the system clock reaches no higher";
 }
 
+// The channel modes: the protocol's names, and beside them the names people
+// use (the one table of them; README and HACKING show it).
 inline const std::vector<TPropEnumerator>& ModeNames() {
   static const std::vector<TPropEnumerator> names = EnumNames({
       {ZGMdC_off, "ZGMdC_off"},
-      {ZGMdC_gen, "ZGMdC_gen"},
+      {ZGMdC_gen, "ZGMdC_gen", {"sine"}},
       {ZGMdC_tuning, "ZGMdC_tuning"},
-      {ZGMdC_IntModulation, "ZGMdC_IntModulation"},
-      {ZGMdC_ExtModulation, "ZGMdC_ExtModulation"},
-      {ZGMdC_ExtModulationA12, "ZGMdC_ExtModulationA12"},
-      {ZGMdC_ExtModulationAB1, "ZGMdC_ExtModulationAB1"},
-      {ZGMdC_LFM, "ZGMdC_LFM"},
-      {ZGMdC_DDSMod, "ZGMdC_DDSMod"},
+      {ZGMdC_IntModulation, "ZGMdC_IntModulation", {"intmod"}},
+      {ZGMdC_ExtModulation, "ZGMdC_ExtModulation", {"extmod"}},
+      {ZGMdC_ExtModulationA12, "ZGMdC_ExtModulationA12", {"extmodA12"}},
+      {ZGMdC_ExtModulationAB1, "ZGMdC_ExtModulationAB1", {"extmodAB1"}},
+      {ZGMdC_LFM, "ZGMdC_LFM", {"sweep"}},
+      {ZGMdC_DDSMod, "ZGMdC_DDSMod", {"keying"}},
   });
   return names;
 }

@@ -103,8 +103,14 @@ class ZUGEN_API TPropTable {
 };
 
 // Enumerators from full names: the short name is what follows the type's
-// prefix ("ZGMdC_IntModulation" gives "IntModulation").
-ZUGEN_API std::vector<TPropEnumerator> EnumNames(std::initializer_list<std::pair<int, const char*>> names);
+// prefix ("ZGMdC_IntModulation" gives "IntModulation"); the aliases are
+// other names a text may give.
+struct TEnumName {
+  int Value;
+  const char* Name;
+  std::initializer_list<const char*> Aliases = {};
+};
+ZUGEN_API std::vector<TPropEnumerator> EnumNames(std::initializer_list<TEnumName> names);
 
 namespace PropDetail {
 
@@ -161,7 +167,7 @@ TPropDesc Prop(const char* name, const char* description) {
       else if constexpr (std::is_enum_v<A> || std::is_integral_v<A>)
         (object->*Set)(static_cast<A>(static_cast<int64_t>(v)));
       else
-        (object->*Set)(static_cast<A>(v));
+        (object->*Set)(static_cast<A>(v == 0.0 ? 0.0 : v));  // never a negative zero
     };
   }
   return d;
