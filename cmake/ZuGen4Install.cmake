@@ -27,6 +27,8 @@ install(TARGETS ${zugen_installed}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zugen4 DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         COMPONENT Development)
+install(FILES ${ZUGEN_GENERATED_INCLUDE}/zugen4/Version.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zugen4
+        COMPONENT Development)
 
 if(TARGET zugen4)
   # The tool finds the library beside it, wherever the prefix is.
@@ -43,7 +45,14 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/ZuGen4ConfigVersion.cmake
 install(FILES ${PROJECT_BINARY_DIR}/ZuGen4Config.cmake ${PROJECT_BINARY_DIR}/ZuGen4ConfigVersion.cmake
         DESTINATION ${ZUGEN_INSTALL_CMAKEDIR} COMPONENT Development)
 
-# pkg-config: a relocatable prefix when the directories lie below it.
+# pkg-config: relocatable, the prefix found from where the .pc file lies
+# (${pcfiledir}), when the directories lie below the prefix.
+file(RELATIVE_PATH zugen_pc_to_prefix ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" zugen_pc_to_prefix "${zugen_pc_to_prefix}")
+set(ZUGEN_PC_PREFIX "\${pcfiledir}/${zugen_pc_to_prefix}")
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(ZUGEN_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+endif()
 foreach(dir LIBDIR INCLUDEDIR)
   if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
     set(ZUGEN_PC_${dir} "${CMAKE_INSTALL_${dir}}")

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "zugen4/Version.h"
 #include "zugen4/ZuRegistry.h"
 #include "zugen4/Zugen4.hpp"
 #include "zugen4/sim/SimInstrument.h"
@@ -149,6 +150,19 @@ class TPyGen {
     FGen->IncludeState(csLoading);
     if (FSim) FSim->Attached = FGen.get();
     Hook();
+  }
+  // A device by index ("2") or serial number ("FT1234AB").
+  TPyGen(std::shared_ptr<TPySim> sim, const std::string& device) : TPyGen(std::move(sim), 0) {
+    TFtDeviceChoice choice;
+    std::string why;
+    if (!ParseDeviceChoice(device, choice, why)) throw py::value_error(why);
+    if (FSim && !choice.Serial.empty())
+      throw py::value_error("device \"" + device + "\": a simulated instrument is device 0");
+    if (FSim && choice.Index != 0) throw py::value_error("device " + device + ": a simulated instrument is device 0");
+    TPlatform p = FGen->Platform();
+    p.Driver = DriverForChoice(p.Driver, choice);
+    FGen->SetPlatform(std::move(p));
+    FGen->SetDevice(choice.Index);
   }
   ~TPyGen() {
     FDispatch = py::object();
@@ -439,6 +453,7 @@ PYBIND11_MODULE(_zugen4, m) {
 
   py::class_<TPyGen>(m, "_Generator")
       .def(py::init<std::shared_ptr<TPySim>, int>(), py::arg("sim"), py::arg("device") = 0)
+      .def(py::init<std::shared_ptr<TPySim>, const std::string&>(), py::arg("sim"), py::arg("device"))
       .def("get", &TPyGen::Get)
       .def("set", &TPyGen::Set)
       .def("set_many", &TPyGen::SetMany, py::arg("assignments"), py::arg("update") = true)
@@ -463,6 +478,26 @@ PYBIND11_MODULE(_zugen4, m) {
   m.def("wait_messages", &WaitMessages, py::arg("timeout_ms"),
         "Waits until a timer of the calling thread is due or the timeout passed; True when one is due.");
   m.def("messages_fd", &MessagesFd, "A descriptor readable while a timer of the calling thread is due (-1: none).");
+
+  m.attr("__version__") = ZUGEN_VERSION_STRING;
+  m.def(
+      "_list_devices",
+      [] {
+        std::shared_ptr<TFtDriver> driver = DefaultPlatform().Driver;
+        const TFtDeviceList list = (driver ? driver : SystemPlatform().Driver)->ListDevices();
+        py::list devices;
+        for (const TFtDeviceInfo& d : list.Devices) {
+          py::dict e;
+          e["index"] = d.Index;
+          e["serial"] = d.Serial;
+          e["description"] = d.Description;
+          e["busy"] = d.Busy;
+          e["backend"] = d.Backend;
+          devices.append(e);
+        }
+        return py::make_tuple(devices, list.Problems);
+      },
+      "The devices the system's driver sees, and why a driver library could not be asked.");
 
   py::dict params;
   params["ZGPrm_Frequency"] = static_cast<int>(ZGPrm_Frequency);

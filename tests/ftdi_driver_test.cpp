@@ -39,6 +39,8 @@ class TFakeFtdi final : public TFtdiCalls {
   void Free(void*) override { --Contexts, Calls.push_back("free"); }
   int FindAll(void*) override { return Found; }
   std::string Serial(void*, int i) override { return i < int(Serials.size()) ? Serials[i] : ""; }
+  std::map<int, int> ProbeRc;  // devices that are busy (1) or may not be opened (-4)
+  int Probe(void*, int i) override { return ProbeRc.count(i) ? ProbeRc[i] : kProbeFree; }
   int OpenDev(void*, int i) override { return Calls.push_back("open " + std::to_string(i)), OpenRc; }
   int Close(void*) override { return Calls.push_back("close"), 0; }
   int Reset(void*) override { return Step("reset"); }
@@ -187,6 +189,68 @@ TEST_F(FtdiDriver, WithoutADeviceTheGeneratorStaysInactiveAndTheAccountNamesTheC
     EXPECT_THAT(gen.LastLinkFailure(), HasSubstr(driver->LastFailure()));  // the link passes it on
     std::printf("%s\n", gen.LastLinkFailure().c_str());
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The list tells each device's state and why devices could not be asked,
+// and opens nothing.
+TEST_F(FtdiDriver, ListTellsBusyDevicesAndMissingPermission) {
+  fake->Found = 3;
+  fake->Serials = {"A1", "", "C3"};
+  fake->ProbeRc = {{1, 1}, {2, -4}};
+  TFtdiDriver driver(fake, options);
+  const TFtDeviceList list = driver.ListDevices();
+  ASSERT_EQ(list.Devices.size(), 3u);
+  EXPECT_EQ(list.Devices[0].Serial, "A1");
+  EXPECT_EQ(list.Devices[1].Serial, "");
+  EXPECT_FALSE(list.Devices[0].Busy);
+  EXPECT_TRUE(list.Devices[1].Busy);
+  EXPECT_EQ(list.Devices[2].Backend, "libftdi1");
+  EXPECT_THAT(list.Problems, ElementsAre(HasSubstr("no permission to open FTDI device 2 (install "
+                                                   "contrib/udev/60-zugen4.rules")));
+  EXPECT_THAT(fake->Calls, ElementsAre("free"));
+  fake->Found = -3;
+  EXPECT_THAT(driver.ListDevices().Problems, ElementsAre("libftdi1: cannot list USB devices: fake says no (libftdi "
+                                                         "code -3)"));
+}
+
+// A device named by the user: an index, a serial number, or neither.
+TEST(DeviceChoice, IndexOrSerialNumberAndTheDriverFindsTheSerial) {
+  struct Case {
+    const char* text;
+    bool ok;
+    int index;
+    const char* serial;
+  };
+  for (const Case& c : {Case{"0", true, 0, ""}, Case{"12", true, 12, ""}, Case{"FT1234AB", true, 0, "FT1234AB"},
+                        Case{"serial:0042", true, 0, "0042"}, Case{"-1", false, 0, ""}, Case{"", false, 0, ""},
+                        Case{"serial:", false, 0, ""}, Case{"99999999999", false, 0, ""}}) {
+    TFtDeviceChoice choice;
+    std::string why;
+    EXPECT_EQ(ParseDeviceChoice(c.text, choice, why), c.ok) << c.text;
+    if (!c.ok) {
+      EXPECT_THAT(why, HasSubstr("device")) << c.text;
+      continue;
+    }
+    EXPECT_EQ(choice.Index, c.index) << c.text;
+    EXPECT_EQ(choice.Serial, c.serial) << c.text;
+    EXPECT_EQ(DeviceChoiceText(choice), c.text) << c.text;
+  }
+  auto fake = std::make_shared<TFakeFtdi>();
+  fake->Found = 2;
+  fake->Serials = {"A1", "B2"};
+  auto driver = DriverForSerial(std::make_shared<TFtdiDriver>(fake), "B2");
+  FT_HANDLE h = nullptr;
+  ASSERT_EQ(driver->Open(0, &h), FT_OK);   // the index it is given does not count
+  EXPECT_EQ(fake->Calls.front(), "free");  // the list's context
+  EXPECT_EQ(fake->Calls[1], "open 1");
+  EXPECT_EQ(driver->Close(h), FT_OK);
+  auto missing = DriverForSerial(std::make_shared<TFtdiDriver>(fake), "Z9");
+  EXPECT_EQ(missing->Open(0, &h), FT_DEVICE_NOT_FOUND);
+  EXPECT_EQ(missing->LastFailure(), "no device with serial number Z9 (found: A1, B2)");
 }
 
 }  // namespace

@@ -8,11 +8,13 @@
 
 #include "Commands.h"
 #include "ToolContext.h"
+#include "zugen4/Version.h"
 #include "zugen4/ZuRegistry.h"
 
 namespace Zu::Tool {
 
 void AddServeCommand(CLI::App& app, TToolContext& ctx);  // tools/serve/
+void AddListCommand(CLI::App& app, TToolContext& ctx);   // tools/ListCommand.cpp
 
 namespace {
 
@@ -20,7 +22,7 @@ namespace {
 // TRegisterCommand function and add it to this list (tools/serve/ adds
 // `zugen4 serve` this way); its sources join the zugen_tool library from its
 // own CMakeLists.txt.
-const std::vector<TRegisterCommand> kExtensionCommands = {AddServeCommand};
+const std::vector<TRegisterCommand> kExtensionCommands = {AddServeCommand, AddListCommand};
 
 constexpr const char* kExitCodes =
     "Exit codes:\n"
@@ -60,6 +62,7 @@ int ReportFailure(TToolContext& ctx) {
   } catch (const Exception& e) {
     // Anything else the library raises comes from the link.
     err << "zugen4: the link to the instrument failed: " << e.what() << '\n';
+    if (const std::string account = ctx.LinkFailure(); !account.empty()) err << "  " << account << '\n';
     return ExitLinkFailed;
   } catch (const std::exception& e) {
     err << "zugen4: " << e.what() << '\n';
@@ -71,10 +74,19 @@ namespace {
 
 void AddGlobalOptions(CLI::App& app, TToolOptions& o) {
   app.add_flag("--sim", o.Sim, "Use the simulated instrument");
-  app.add_option("--device", o.Device, "Which USB device (0 by default)")->check(NonNegative());
+  app.add_option_function<std::string>(
+      "--device",
+      [&o](const std::string& text) {
+        TFtDeviceChoice choice;
+        std::string why;
+        if (!ParseDeviceChoice(text, choice, why)) throw CLI::ValidationError("--device", why);
+        o.Device = choice.Index;
+        o.Serial = choice.Serial;
+      },
+      "Which USB device: its index (0 by default) or its serial number (zugen4 list shows both)");
   app.add_flag("--trace", o.Trace, "Print every frame and data block as it is sent");
   app.add_option("--state", o.StateFile, "The state file (default: one per device under the user's state directory)");
-  app.set_version_flag("--version", std::string("zugen4 ") + ZUGEN_VERSION);
+  app.set_version_flag("--version", std::string("zugen4 ") + ZUGEN_VERSION_STRING);
 }
 
 int ParseAndRun(CLI::App& app, TToolContext& ctx, std::vector<std::string> args) {

@@ -1,5 +1,6 @@
 #include "ToolContext.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -21,7 +22,12 @@ std::string DefaultStatePath(const TToolOptions& options) {
     dir = fs::path(home) / ".local" / "state";
   else
     dir = ".";
-  const std::string file = options.Sim ? "sim.zg4" : "device" + std::to_string(options.Device) + ".zg4";
+  std::string serial = options.Serial;
+  for (char& c : serial)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.') c = '_';
+  const std::string file = options.Sim               ? "sim.zg4"
+                           : !options.Serial.empty() ? "serial-" + serial + ".zg4"
+                                                     : "device" + std::to_string(options.Device) + ".zg4";
   return (dir / "zugen4" / file).string();
 }
 
@@ -70,6 +76,7 @@ TZuGen4& TToolContext::Generator() {
     platform = FSim->Platform();
   } else {
     platform = SystemPlatform();
+    platform.Driver = DriverForChoice(platform.Driver, TFtDeviceChoice{FOptions.Device, FOptions.Serial});
   }
   FDriver = std::make_shared<TToolDriver>(platform.Driver, platform.Clock, FOut);
   platform.Driver = FDriver;
@@ -108,7 +115,8 @@ TZuGen4& TToolContext::Generator() {
 
 namespace {
 std::string OpenFailure(const TToolOptions& options, FT_STATUS status) {
-  const std::string dev = "USB device " + std::to_string(options.Device);
+  const std::string dev = options.Serial.empty() ? "USB device " + std::to_string(options.Device)
+                                                 : "the USB device with serial number " + options.Serial;
   switch (status) {
     case FT_DEVICE_NOT_FOUND:
       return dev +

@@ -53,12 +53,14 @@ enum TExitCode : int {
 struct TToolOptions {
   bool Sim = false;       // the simulated instrument instead of a USB device
   int Device = 0;         // which USB device
+  std::string Serial;     // when set, the USB device with this serial number (Device is then unused)
   bool Trace = false;     // print every frame and block as it is sent
   std::string StateFile;  // empty: the default one for the device (see DefaultStatePath)
 };
 
-// $XDG_STATE_HOME/zugen4/ or ~/.local/state/zugen4/, then "sim.zg4" or
-// "device<N>.zg4".
+// $XDG_STATE_HOME/zugen4/ or ~/.local/state/zugen4/, then "sim.zg4",
+// "serial-<SERIAL>.zg4" for a device chosen by serial number (the setup
+// follows the instrument from port to port), or "device<N>.zg4".
 std::string DefaultStatePath(const TToolOptions& options);
 
 class TToolContext {
@@ -85,6 +87,9 @@ class TToolContext {
   // Zu::Exception with a readable message when there is no instrument.
   TZuGen4& Device();
   bool DeviceOpen() const { return FGen && FGen->Active(); }
+  // The link's account of its last failure (what was tried, the driver's own
+  // words); empty when there is none.
+  std::string LinkFailure() const { return FGen ? FGen->LastLinkFailure() : std::string(); }
 
   // After the setup changed: one update to the instrument (opening it first),
   // then the setup is saved to the state file.

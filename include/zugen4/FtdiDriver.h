@@ -25,6 +25,14 @@ class ZUGEN_API TFtdiCalls {
   virtual int FindAll(void* ctx) = 0;
   // The serial number of device i of the last FindAll; empty when unreadable.
   virtual std::string Serial(void* ctx, int i) = 0;
+  // The product string of device i; empty when unreadable.
+  virtual std::string Description(void* ctx, int i);
+  // Whether device i could be opened now, asked without disturbing it:
+  // kProbeFree, kProbeBusy (another program holds it), or a negative
+  // libftdi code (-4: the user may not open it).
+  virtual int Probe(void* ctx, int i);
+  static constexpr int kProbeFree = 0;
+  static constexpr int kProbeBusy = 1;
   virtual int OpenDev(void* ctx, int i) = 0;  // ftdi_usb_open_dev
   virtual int Close(void* ctx) = 0;           // ftdi_usb_close
   virtual int Reset(void* ctx) = 0;           // ftdi_usb_reset
@@ -60,6 +68,7 @@ class ZUGEN_API TFtdiDriver final : public TFtDriver {
   FT_STATUS Read(FT_HANDLE handle, void* buf, uint32_t wanted, uint32_t* got) override;
   FT_STATUS Write(FT_HANDLE handle, const void* buf, uint32_t count, uint32_t* written) override;
   std::string LastFailure() const override;
+  TFtDeviceList ListDevices() override;
 
   // The bridge's settings applied on every open.
   static constexpr int kBaudRate = 9600;           // the chip's own default (a FIFO bridge ignores it)

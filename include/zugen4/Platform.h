@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "zugen4/ZuExport.h"
 
@@ -24,6 +25,22 @@ inline constexpr FT_STATUS FT_DEVICE_NOT_OPENED = 3;
 inline constexpr FT_STATUS FT_IO_ERROR = 4;
 inline constexpr FT_STATUS FT_INSUFFICIENT_RESOURCES = 5;
 
+// One bridge device as a driver backend sees it.
+struct TFtDeviceInfo {
+  int Index = 0;            // what Open takes
+  std::string Serial;       // empty when it cannot be read
+  std::string Description;  // the product string
+  bool Busy = false;        // held open by another program
+  std::string Backend;      // the library that drives it: "D2XX", "libftdi1", "simulator"
+};
+
+// What the backends found, and why a backend could not be asked (its library
+// is missing, the user may not open the devices), one line each.
+struct TFtDeviceList {
+  std::vector<TFtDeviceInfo> Devices;
+  std::vector<std::string> Problems;
+};
+
 // The four operations of the USB bridge driver.
 class ZUGEN_API TFtDriver {
  public:
@@ -39,6 +56,9 @@ class ZUGEN_API TFtDriver {
   // tried and why it failed: no device, a busy one, one the user may not
   // open); empty when it has none to give. The link adds it to its account.
   virtual std::string LastFailure() const;
+  // Every device this driver can open, in the order of the indexes Open
+  // takes. A driver that cannot list says so in Problems.
+  virtual TFtDeviceList ListDevices();
 };
 
 // A driver that hands everything to another one: the base of wrappers that
@@ -56,6 +76,7 @@ class TFtDriverFilter : public TFtDriver {
   }
   std::string LoadFailure() const override { return FInner->LoadFailure(); }
   std::string LastFailure() const override { return FInner->LastFailure(); }
+  TFtDeviceList ListDevices() override { return FInner->ListDevices(); }
 
  protected:
   TFtDriver& Inner() const { return *FInner; }
@@ -63,6 +84,24 @@ class TFtDriverFilter : public TFtDriver {
  private:
   std::shared_ptr<TFtDriver> FInner;
 };
+
+// A device as a user names it: by index ("0", "3") or by serial number
+// ("FT1234AB"; "serial:1234" for a serial number made of digits only).
+struct TFtDeviceChoice {
+  int Index = 0;
+  std::string Serial;  // when set, the device with this serial number
+};
+// False, with the reason in why, for an empty text or a negative index.
+ZUGEN_API bool ParseDeviceChoice(const std::string& text, TFtDeviceChoice& choice, std::string& why);
+// The device's text again: "3" or the serial number.
+ZUGEN_API std::string DeviceChoiceText(const TFtDeviceChoice& choice);
+// A driver that opens the device with this serial number, whatever index it
+// is asked for: it lists the inner driver's devices at each open, so the
+// instrument is found on whatever port it is plugged into.
+ZUGEN_API std::shared_ptr<TFtDriver> DriverForSerial(std::shared_ptr<TFtDriver> inner, std::string serial);
+// The driver for a choice: the inner one for an index, DriverForSerial for a
+// serial number.
+ZUGEN_API std::shared_ptr<TFtDriver> DriverForChoice(std::shared_ptr<TFtDriver> inner, const TFtDeviceChoice& choice);
 
 // The driver's name of a status, "FT_IO_ERROR"; "status 77" for one it has no
 // name for.

@@ -274,6 +274,32 @@ ZUGEN_API int ZUGEN_CALL zg_sim_clear_faults(zg_gen* gen);
 ZUGEN_API int ZUGEN_CALL zg_sim_advance(zg_gen* gen, uint64_t ms, int* ran);
 ZUGEN_API int ZUGEN_CALL zg_sim_now(zg_gen* gen, uint64_t* ms);
 
+/* ---- devices ---- */
+typedef struct zg_device_info {
+  int index;               /* what zg_create's device takes */
+  const char* serial;      /* "" when it cannot be read */
+  const char* description; /* the product string */
+  int busy;                /* held open by another program */
+  const char* backend;     /* the driver library: "D2XX" or "libftdi1" */
+} zg_device_info;
+
+/* Lists the devices the system's driver sees; *count gets how many (0 is no
+ * failure). *problems (may be null) gets why a driver library could not be
+ * asked, one line each ("" when none): a missing library, no permission
+ * (then the udev rule to install). The list and its strings belong to the
+ * calling thread until its next zg_list_devices. */
+ZUGEN_API int ZUGEN_CALL zg_list_devices(size_t* count, const char** problems);
+/* The index-th device of the calling thread's last zg_list_devices. */
+ZUGEN_API int ZUGEN_CALL zg_device_at(size_t index, zg_device_info* info);
+/* As zg_create(ZG_SYSTEM, ...), for the device with this serial number: the
+ * serial number is looked up each time zg_activate opens the device, so the
+ * instrument is found on whatever port it is plugged into. */
+ZUGEN_API int ZUGEN_CALL zg_create_serial(const char* serial, zg_gen** gen);
+
+/* The library's version, "0.3.0" (ZUGEN_VERSION_STRING of zugen4/Version.h
+ * at build time); a static string. */
+ZUGEN_API const char* ZUGEN_CALL zg_version(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -25,6 +25,8 @@ import weakref
 from . import _zugen4
 from ._zugen4 import LinkError, messages_fd, process_messages, wait_messages
 
+__version__ = _zugen4.__version__
+
 try:
     import numpy as _numpy
 except ImportError:  # tables come as lists then
@@ -282,13 +284,30 @@ def _dispatch(ref, name, channel, value, extra):
         handler(gen)
 
 
+class DeviceList(list):
+    """The devices found, each a dict (index, serial, description, busy,
+    backend); .problems tells why a driver library could not be asked (a
+    missing library, no permission: then the udev rule to install)."""
+
+    problems = ()
+
+
+def list_devices():
+    """Every instrument the system's USB bridge driver sees (a DeviceList)."""
+    devices, problems = _zugen4._list_devices()
+    found = DeviceList(devices)
+    found.problems = tuple(problems)
+    return found
+
+
 class Generator:
     """A ZuGen4 generator: two channels (ChA, ChB) with their engines, the
     options and the reference clock, every property named as in the library.
 
     sim=True gives it a simulated instrument of its own (gen.sim); a Simulator
     may be passed instead. sim=False drives the instrument at the bridge
-    device with index `device`. Every accepted change reaches the instrument at
+    device `device`: its index, or its serial number as a string
+    (Generator(device="FT1234AB"); list_devices() shows both). Every accepted change reaches the instrument at
     once while it is active; batch() gathers many changes into one update.
 
     Events are callables set as attributes, named as in the library:
@@ -310,7 +329,8 @@ class Generator:
             sim = None
         elif not isinstance(sim, Simulator):
             raise TypeError("sim is True, False or a zugen4.Simulator")
-        object.__setattr__(self, "_g", _zugen4._Generator(sim._s if sim else None, int(device)))
+        device = device if isinstance(device, str) else int(device)
+        object.__setattr__(self, "_g", _zugen4._Generator(sim._s if sim else None, device))
         object.__setattr__(self, "sim", sim)
         object.__setattr__(self, "_events", {})
         object.__setattr__(self, "_nodes", {})

@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "zugen4/Timers.h"
+#include "zugen4/Version.h"
 #include "zugen4/ZuSettingsFile.h"
 
 #if __has_include("zugen4/ZuTextForm.h")
@@ -701,5 +702,69 @@ int ZUGEN_CALL zg_sim_now(zg_gen* gen, uint64_t* ms) {
     return ZG_OK;
   });
 }
+
+// ---- devices and version ----
+
+namespace {
+
+// The last list taken on this thread, whose strings zg_device_at hands out.
+struct TDeviceSnapshot {
+  Zu::TFtDeviceList List;
+  std::string Problems;
+};
+TDeviceSnapshot& DeviceSnapshot() {
+  thread_local TDeviceSnapshot snapshot;
+  return snapshot;
+}
+
+}  // namespace
+
+int ZUGEN_CALL zg_list_devices(size_t* count, const char** problems) {
+  Flat::ClearError();
+  if (int rc = NeedPointer(count, "count"); rc != ZG_OK) return rc;
+  return Guard(nullptr, [&]() -> int {
+    TDeviceSnapshot& s = DeviceSnapshot();
+    s.List = CompletePlatform(DefaultPlatform()).Driver->ListDevices();
+    s.Problems.clear();
+    for (const std::string& p : s.List.Problems) s.Problems += (s.Problems.empty() ? "" : "\n") + p;
+    *count = s.List.Devices.size();
+    if (problems) *problems = s.Problems.c_str();
+    return ZG_OK;
+  });
+}
+
+int ZUGEN_CALL zg_device_at(size_t index, zg_device_info* info) {
+  Flat::ClearError();
+  if (int rc = NeedPointer(info, "info"); rc != ZG_OK) return rc;
+  const TDeviceSnapshot& s = DeviceSnapshot();
+  if (index >= s.List.Devices.size())
+    return Fail(ZG_ERR_ARGUMENT, "device " + std::to_string(index) + " asked for, the last zg_list_devices found " +
+                                     std::to_string(s.List.Devices.size()));
+  const TFtDeviceInfo& d = s.List.Devices[index];
+  info->index = d.Index;
+  info->serial = d.Serial.c_str();
+  info->description = d.Description.c_str();
+  info->busy = d.Busy ? 1 : 0;
+  info->backend = d.Backend.c_str();
+  return ZG_OK;
+}
+
+int ZUGEN_CALL zg_create_serial(const char* serial, zg_gen** gen) {
+  Flat::ClearError();
+  if (int rc = NeedPointer(gen, "gen"); rc != ZG_OK) return rc;
+  *gen = nullptr;
+  if (int rc = NeedPointer(serial, "serial"); rc != ZG_OK) return rc;
+  if (!*serial) return Fail(ZG_ERR_ARGUMENT, "the serial number is empty (zg_list_devices lists them)");
+  return Guard(nullptr, [&]() -> int {
+    std::unique_ptr<zg_gen> h = Flat::CreateHandle(ZG_SYSTEM, 0);
+    TPlatform p = h->Gen->Platform();
+    p.Driver = DriverForSerial(p.Driver, serial);
+    h->Gen->SetPlatform(std::move(p));
+    *gen = h.release();
+    return ZG_OK;
+  });
+}
+
+const char* ZUGEN_CALL zg_version(void) { return ZUGEN_VERSION_STRING; }
 
 }  // extern "C"

@@ -13,6 +13,8 @@
 namespace Zu {
 
 TFtdiCalls::~TFtdiCalls() = default;
+std::string TFtdiCalls::Description(void*, int) { return {}; }
+int TFtdiCalls::Probe(void*, int) { return kProbeFree; }
 
 namespace {
 
@@ -117,6 +119,36 @@ FT_STATUS TFtdiDriver::Open(int index, FT_HANDLE* handle) {
   FOpen.insert(ctx);
   *handle = ctx;
   return FT_OK;
+}
+
+TFtDeviceList TFtdiDriver::ListDevices() {
+  std::lock_guard<std::mutex> lock(FLock);
+  TFtDeviceList list;
+  void* ctx = FCalls->New();
+  if (!ctx) {
+    list.Problems.push_back("libftdi1: no libftdi context (out of memory)");
+    return list;
+  }
+  const int found = FCalls->FindAll(ctx);
+  if (found < 0)
+    list.Problems.push_back("libftdi1: cannot list USB devices: " + FCalls->ErrorString(ctx) + Code(found));
+  std::string denied;
+  for (int i = 0; i < found; ++i) {
+    TFtDeviceInfo d;
+    d.Index = i;
+    d.Backend = "libftdi1";
+    d.Serial = FCalls->Serial(ctx, i);
+    d.Description = FCalls->Description(ctx, i);
+    const int probe = FCalls->Probe(ctx, i);
+    d.Busy = probe == TFtdiCalls::kProbeBusy;
+    if (probe == -4) denied += (denied.empty() ? "" : ", ") + std::to_string(i);
+    list.Devices.push_back(std::move(d));
+  }
+  if (!denied.empty())
+    list.Problems.push_back("libftdi1: no permission to open FTDI device " + denied +
+                            " (install contrib/udev/60-zugen4.rules, then replug the instrument)");
+  FCalls->Free(ctx);
+  return list;
 }
 
 FT_STATUS TFtdiDriver::Close(FT_HANDLE handle) {

@@ -3,6 +3,7 @@
 
 #if defined(ZUGEN_HAVE_LIBFTDI)
 #include <ftdi.h>
+#include <libusb.h>
 
 #include <vector>
 
@@ -55,6 +56,38 @@ class TLibftdiCalls final : public TFtdiCalls {
     char serial[128] = {0};
     if (ftdi_usb_get_strings(c.Ftdi, c.Devices[i], nullptr, 0, nullptr, 0, serial, sizeof serial) < 0) return {};
     return serial;
+  }
+  std::string Description(void* ctx, int i) override {
+    TContext& c = Ctx(ctx);
+    if (i < 0 || i >= static_cast<int>(c.Devices.size())) return {};
+    char description[128] = {0};
+    if (ftdi_usb_get_strings(c.Ftdi, c.Devices[i], nullptr, 0, description, sizeof description, nullptr, 0) < 0)
+      return {};
+    return description;
+  }
+  // Opens the device node and tries to claim the interface, then lets go: no
+  // control request reaches the chip. A kernel serial driver bound to it
+  // holds nothing a program opened (libftdi detaches it on open).
+  int Probe(void* ctx, int i) override {
+    TContext& c = Ctx(ctx);
+    if (i < 0 || i >= static_cast<int>(c.Devices.size())) return -8;
+    libusb_device_handle* h = nullptr;
+    const int rc = libusb_open(c.Devices[i], &h);
+    if (rc == LIBUSB_ERROR_ACCESS) return -4;
+    if (rc < 0) return -3;
+    int result = kProbeFree;
+    const int iface = 0;
+    if (libusb_kernel_driver_active(h, iface) != 1) {
+      const int claim = libusb_claim_interface(h, iface);
+      if (claim == 0)
+        libusb_release_interface(h, iface);
+      else if (claim == LIBUSB_ERROR_BUSY)
+        result = kProbeBusy;
+      else if (claim == LIBUSB_ERROR_ACCESS)
+        result = -4;
+    }
+    libusb_close(h);
+    return result;
   }
   int OpenDev(void* ctx, int i) override {
     TContext& c = Ctx(ctx);

@@ -11,6 +11,12 @@ namespace Zu {
 TFtDriver::~TFtDriver() = default;
 std::string TFtDriver::LoadFailure() const { return {}; }
 std::string TFtDriver::LastFailure() const { return {}; }
+TFtDeviceList TFtDriver::ListDevices() {
+  TFtDeviceList list;
+  const std::string why = LoadFailure();
+  list.Problems.push_back(why.empty() ? "this driver cannot list its devices" : why);
+  return list;
+}
 
 std::string FtStatusName(FT_STATUS status) {
   static const char* const names[] = {"FT_OK",

@@ -25,6 +25,12 @@ using TOpenFn = FT_STATUS(ZU_FTAPI*)(int, FT_HANDLE*);
 using TCloseFn = FT_STATUS(ZU_FTAPI*)(FT_HANDLE);
 using TReadFn = FT_STATUS(ZU_FTAPI*)(FT_HANDLE, void*, uint32_t, uint32_t*);
 using TWriteFn = FT_STATUS(ZU_FTAPI*)(FT_HANDLE, const void*, uint32_t, uint32_t*);
+// The driver's device list, taken by name (the stand-in lacks them).
+using TCreateListFn = FT_STATUS(ZU_FTAPI*)(uint32_t*);
+using TListDetailFn = FT_STATUS(ZU_FTAPI*)(uint32_t, uint32_t*, uint32_t*, uint32_t*, uint32_t*, void*, void*,
+                                           FT_HANDLE*);
+// FT_FLAGS_OPENED: another program holds the device.
+constexpr uint32_t kFlagOpened = 1;
 
 class TLoadedDriver final : public TFtDriver {
  public:
@@ -48,6 +54,35 @@ class TLoadedDriver final : public TFtDriver {
     if (FFallback) return FFallback->Write(handle, buf, count, written);
     if (!FWrite) return FT_INVALID_HANDLE;
     return FWrite(handle, buf, count, written);
+  }
+  TFtDeviceList ListDevices() override {
+    if (FFallback) return FFallback->ListDevices();
+    TFtDeviceList list;
+    if (!FOpen) {
+      list.Problems.push_back(FLoadFailure.empty() ? std::string("the D2XX driver library is not loaded")
+                                                   : FLoadFailure);
+      return list;
+    }
+    if (!FCreateList || !FListDetail) {
+      list.Problems.push_back(
+          "the D2XX driver library lacks FT_CreateDeviceInfoList or FT_GetDeviceInfoDetail: it cannot list its "
+          "devices");
+      return list;
+    }
+    uint32_t count = 0;
+    if (const FT_STATUS st = FCreateList(&count); st != FT_OK) {
+      list.Problems.push_back("D2XX: cannot list the devices (" + FtStatusName(st) + ")");
+      return list;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+      uint32_t flags = 0, type = 0, id = 0, location = 0;
+      char serial[64] = {0}, description[128] = {0};
+      FT_HANDLE handle = nullptr;
+      if (FListDetail(i, &flags, &type, &id, &location, serial, description, &handle) != FT_OK) continue;
+      serial[sizeof serial - 1] = description[sizeof description - 1] = 0;
+      list.Devices.push_back({static_cast<int>(i), serial, description, (flags & kFlagOpened) != 0, "D2XX"});
+    }
+    return list;
   }
   // With the libftdi1 driver in its place, the missing library is no failure.
   std::string LoadFailure() const override { return FFallback ? std::string() : FLoadFailure; }
@@ -91,6 +126,7 @@ class TLoadedDriver final : public TFtDriver {
         FLoadFailure = std::string(kLibrary) + ", entry point #" + std::to_string(ordinal) + ": " + SystemMessage();
     }
     Bind(procs[0], procs[1], procs[2], procs[3]);
+    BindList(GetProcAddress(FLib, "FT_CreateDeviceInfoList"), GetProcAddress(FLib, "FT_GetDeviceInfoDetail"));
   }
   void Unload() {
     if (FLib) FreeLibrary(FLib);
@@ -115,6 +151,7 @@ class TLoadedDriver final : public TFtDriver {
       if (!procs[i] && FLoadFailure.empty()) FLoadFailure = why ? why : std::string("libftd2xx.so lacks ") + names[i];
     }
     Bind(procs[0], procs[1], procs[2], procs[3]);
+    BindList(dlsym(FLib, "FT_CreateDeviceInfoList"), dlsym(FLib, "FT_GetDeviceInfoDetail"));
   }
   void Unload() {
     if (FLib) dlclose(FLib);
@@ -132,12 +169,21 @@ class TLoadedDriver final : public TFtDriver {
     FWrite = reinterpret_cast<TWriteFn>(reinterpret_cast<void (*)()>(write));
   }
 
+  template <typename P>
+  void BindList(P create, P detail) {
+    if (!create || !detail) return;
+    FCreateList = reinterpret_cast<TCreateListFn>(reinterpret_cast<void (*)()>(create));
+    FListDetail = reinterpret_cast<TListDetailFn>(reinterpret_cast<void (*)()>(detail));
+  }
+
   std::shared_ptr<TFtDriver> FFallback;
   std::string FLoadFailure;
   TOpenFn FOpen = nullptr;
   TCloseFn FClose = nullptr;
   TReadFn FRead = nullptr;
   TWriteFn FWrite = nullptr;
+  TCreateListFn FCreateList = nullptr;
+  TListDetailFn FListDetail = nullptr;
 };
 
 }  // namespace
