@@ -14,6 +14,7 @@
 namespace Zu::Tool {
 
 void AddServeCommand(CLI::App& app, TToolContext& ctx);  // tools/serve/
+void AddScpiCommand(CLI::App& app, TToolContext& ctx);   // tools/scpi/
 void AddListCommand(CLI::App& app, TToolContext& ctx);   // tools/ListCommand.cpp
 
 namespace {
@@ -22,7 +23,7 @@ namespace {
 // TRegisterCommand function and add it to this list (tools/serve/ adds
 // `zugen4 serve` this way); its sources join the zugen_tool library from its
 // own CMakeLists.txt.
-const std::vector<TRegisterCommand> kExtensionCommands = {AddServeCommand, AddListCommand};
+const std::vector<TRegisterCommand> kExtensionCommands = {AddServeCommand, AddScpiCommand, AddListCommand};
 
 constexpr const char* kExitCodes =
     "Exit codes:\n"
