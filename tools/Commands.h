@@ -24,6 +24,8 @@ int ReportFailure(TToolContext& ctx);
 int RunShell(TToolContext& ctx, std::istream* in);
 // One shell line.
 int RunLine(TToolContext& ctx, const std::string& line);
+// What the shell's help says about the shell itself (keys, history file).
+std::string ShellFooter(TToolContext& ctx);
 
 // What the shell completes: the commands, then every property path.
 std::vector<std::string> CompletionWords(TToolContext& ctx);

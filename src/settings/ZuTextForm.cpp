@@ -112,8 +112,9 @@ TParsedForm Parse(const TZuGen4& gen, std::string_view text) {
       throw ETextFormError(l.Number, e.what());
     }
     if (info.ReadOnly) throw ETextFormError(l.Number, path + " is read-only");
-    if (auto [it, fresh] = seen.emplace(path, l.Number); !fresh)
-      throw ETextFormError(l.Number, path + " is given twice (first on line " + std::to_string(it->second) + ")");
+    // The path as the registry spells it: "chA.frequency" is ChA.Frequency.
+    if (auto [it, fresh] = seen.emplace(info.Path, l.Number); !fresh)
+      throw ETextFormError(l.Number, info.Path + " is given twice (first on line " + std::to_string(it->second) + ")");
     form.Assignments.emplace_back(path, value);
     form.Lines.push_back(l.Number);
   }
