@@ -80,7 +80,7 @@ FT_STATUS TSimDriver::Open(int index, FT_HANDLE* handle) {
     ++FOpenCount;
     *handle = this;
   }
-  FTrace.push_back({TTraceKind::Open, Now(), {}, st});
+  AddTrace({TTraceKind::Open, Now(), {}, st});
   return st;
 }
 
@@ -93,7 +93,7 @@ FT_STATUS TSimDriver::Close(FT_HANDLE handle) {
     st = FT_INVALID_HANDLE;
   }
   if (st == FT_OK) FOpen = false;
-  FTrace.push_back({TTraceKind::Close, Now(), {}, st});
+  AddTrace({TTraceKind::Close, Now(), {}, st});
   return st;
 }
 
@@ -170,8 +170,7 @@ FT_STATUS TSimDriver::Write(FT_HANDLE handle, const void* buf, uint32_t count, u
   // The model follows what reached the instrument; a block always ends the
   // wait for it, as above.
   if (block || st == FT_OK) FModel.Write(bytes, done);
-  FTrace.push_back(
-      {block ? TTraceKind::Block : TTraceKind::Frame, Now(), std::vector<uint8_t>(bytes, bytes + count), st});
+  AddTrace({block ? TTraceKind::Block : TTraceKind::Frame, Now(), std::vector<uint8_t>(bytes, bytes + count), st});
   return st;
 }
 
@@ -198,8 +197,15 @@ FT_STATUS TSimDriver::Read(FT_HANDLE handle, void* buf, uint32_t wanted, uint32_
   FReadAllowed = false;
   *got = done;
   if (st == FT_OK) FModel.Read(out, done);
-  FTrace.push_back({TTraceKind::Read, Now(), std::vector<uint8_t>(out, out + done), st});
+  AddTrace({TTraceKind::Read, Now(), std::vector<uint8_t>(out, out + done), st});
   return st;
+}
+
+void TSimDriver::AddTrace(TTraceEntry entry) {
+  // Dropping half at a time keeps the cost per entry constant.
+  if (FTraceLimit && FTrace.size() >= 2 * FTraceLimit)
+    FTrace.erase(FTrace.begin(), FTrace.end() - static_cast<std::ptrdiff_t>(FTraceLimit));
+  FTrace.push_back(std::move(entry));
 }
 
 std::vector<std::vector<uint8_t>> TSimDriver::Frames() const {

@@ -90,6 +90,29 @@ bool ValueText(const json& v, std::string& text) {
   return false;
 }
 
+// How deep arrays and objects nest, counted without parsing (brackets inside
+// strings do not count); stops as soon as the limit is passed.
+bool NestedDeeperThan(std::string_view text, int limit) {
+  int depth = 0;
+  bool inString = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > limit) return true;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return false;
+}
+
 // Counts the update cycles sent while it lives, keeping the handler in place.
 class TUpdateCounter {
  public:
@@ -234,6 +257,12 @@ std::string SettingsBytes(TZuGen4& gen) {
 }
 
 TResult ApplySetupJson(TZuGen4& gen, std::string_view body) {
+  // Checked before anything is built: what is built from the body (copies,
+  // messages quoting a value) recurses once per level.
+  if (NestedDeeperThan(body, kMaxJsonDepth))
+    return Error(400, "too deeply nested",
+                 "the body nests arrays or objects more than " + std::to_string(kMaxJsonDepth) +
+                     " deep; a setup is one object of paths and plain values");
   json request;
   try {
     request = json::parse(body);

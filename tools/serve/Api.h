@@ -25,11 +25,15 @@ struct TResult {
   std::string FileName;
 };
 
+// The deepest nesting of arrays and objects a body may have.
+inline constexpr int kMaxJsonDepth = 32;
+
 // Parses one body of POST /api/setup ({"ChA.Frequency": 2000, "ChA.Mode":
 // "IntModulation", ...}) and applies it to gen: every value through its
 // property's setter with automatic update off, then one update; all or
 // nothing. 200 with the updates sent and the new values; 400 for malformed
-// JSON, a body that is no object, an unknown path or a value of the wrong
+// JSON, nesting deeper than kMaxJsonDepth (refused before parsing), a body
+// that is no object, an unknown path or a value of the wrong
 // kind; 422 for a refused value (with property, value and range); 502 for a
 // link failure. Never throws for any body.
 TResult ApplySetupJson(TZuGen4& gen, std::string_view body);

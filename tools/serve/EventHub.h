@@ -3,10 +3,9 @@
 // from the number it has seen on.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <mutex>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,29 +17,28 @@ struct TEvent {
   std::string Data;  // one line of JSON
 };
 
+// Used on the generator's thread only, like everything the server runs.
 class TEventHub {
  public:
   explicit TEventHub(size_t keep = 512) : FKeep(keep) {}
 
-  // Thread-safe; wakes every waiting reader.
+  // Keeps the event (the oldest one goes beyond `keep`) and hands it to
+  // OnPublish.
   void Publish(std::string type, std::string data);
   // The number of the newest event (0 before the first).
-  uint64_t LastId() const;
-  // Events newer than `after`, waiting up to timeoutMs for the first one.
-  // Returns at once, empty, once Close was called. A reader that fell behind
+  uint64_t LastId() const { return FLastId; }
+  // The events kept that are newer than `after`. A reader that fell behind
   // by more than the hub keeps gets what is left.
-  std::vector<TEvent> Wait(uint64_t after, int timeoutMs);
-  // Ends every wait for good (the server is stopping).
-  void Close();
-  bool Closed() const;
+  std::vector<TEvent> Since(uint64_t after) const;
+  size_t Kept() const { return FEvents.size(); }
+
+  // The server's: sends each new event to the watching browsers.
+  std::function<void(const TEvent&)> OnPublish;
 
  private:
-  mutable std::mutex FMutex;
-  std::condition_variable FChanged;
   std::deque<TEvent> FEvents;
   uint64_t FLastId = 0;
   size_t FKeep;
-  bool FClosed = false;
 };
 
 }  // namespace Zu::Serve

@@ -1,6 +1,9 @@
 #include "ServeCommand.h"
 
+#include <sys/resource.h>
+
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <memory>
@@ -24,23 +27,33 @@ uint32_t SimulatedReading() {
   return static_cast<uint32_t>(32768.0 + 12000.0 * std::sin(t * 1.3) + 3000.0 * std::sin(t * 7.1));
 }
 
+// Each watching browser holds a descriptor: allow as many as the system lets us.
+void RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+  limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 65536);
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 void RunServe(TToolContext& ctx, const TServeArgs& args) {
   TZuGen4& gen = ctx.Generator();
   auto frames = Serve::InstallFrameLog(gen);
-  ctx.Device();
   Serve::TServeOptions options;
   options.Listen = args.Listen;
   options.Port = args.Port;
   options.OnChanged = [&ctx] { ctx.SaveState(); };
   if (Sim::TSimPlatform* sim = ctx.Sim()) {
     options.SimTimers = sim->Timers;
+    options.SimDriver = sim->Driver;
     options.Tick = [sim] { sim->Driver->SetADCValue(SimulatedReading()); };
   }
+  RaiseDescriptorLimit();
   Serve::TPanelServer server(gen, options, frames);
+  // The port first: a panel that cannot listen leaves the instrument alone.
   if (!server.Bind())
-    throw EToolError(ExitFailure, "cannot listen on " + args.Listen + " port " + std::to_string(args.Port) +
-                                      ": the address is not this machine's, or the port is taken (--port 0 takes "
-                                      "any free one)");
+    throw EToolError(server.PortInUse() ? ExitNoDevice : ExitFailure,
+                     server.BindError() + (server.PortInUse() ? "; --port 0 takes any free one" : ""));
+  ctx.Device();
   std::ostream& out = ctx.Out();
   out << "ZuGen4 front panel at " << server.Url() << "\n";
   if (!Serve::IsLoopback(args.Listen))

@@ -1,30 +1,26 @@
 // `zugen4 serve`: the front panel in the browser. The server owns the
-// generator while it runs: every request is carried out on the thread that
-// calls Run (the generator's own thread, whose timer queue Run also drives),
-// one at a time; the HTTP connections live on threads of their own.
+// generator while it runs: one event loop on the thread that calls Run (the
+// generator's own thread) reads every connection, carries out each request
+// and drives the timers, so that every generator call happens on that thread,
+// one at a time. The loop sleeps until a connection, a timer or Stop has
+// something for it. No client can hold it up: requests are read piece by
+// piece as bytes arrive, a client that sends nothing for a few seconds is
+// dropped, and watching browsers cost a socket each, not a thread.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "Api.h"
 #include "EventHub.h"
 #include "FrameLog.h"
 
-namespace httplib {
-class Server;
-}
-
 namespace Zu::Sim {
 class TSimTimers;
-}
+class TSimDriver;
+}  // namespace Zu::Sim
 
 namespace Zu::Serve {
 
@@ -32,14 +28,32 @@ struct TServeOptions {
   std::string Listen = "127.0.0.1";
   int Port = 8044;  // 0: any free port (see Port() after Bind)
   size_t BodyLimit = 256 * 1024;
-  // Virtual timers (the simulated instrument's) that Run moves on in step
-  // with real time, so that polling runs as it would on the desk.
+  // A client whose request head is not complete this long after it
+  // connected (or after its last answer) is dropped, silent or trickling;
+  // so is one whose body stops coming for this long, or does not end within
+  // RequestTimeoutMs.
+  int IdleTimeoutMs = 5000;
+  int RequestTimeoutMs = 60000;
+  // An answer or event that the client does not take within this long ends
+  // its connection, as does an event stream more than StreamBacklog bytes
+  // behind (the browser reconnects and gets what the hub kept).
+  int WriteTimeoutMs = 10000;
+  size_t StreamBacklog = 256 * 1024;
+  // Connections beyond this are closed at once.
+  size_t MaxConnections = 1000;
+  // Virtual timers (the simulated instrument's) that the loop moves on in
+  // step with real time, so that polling runs as it would on the desk.
   std::shared_ptr<Sim::TSimTimers> SimTimers;
-  // Called on the generator's thread about every 50 ms.
+  // The simulated instrument: its trace is kept short while the panel runs.
+  std::shared_ptr<Sim::TSimDriver> SimDriver;
+  // Called on the generator's thread each time before virtual time moves on.
   std::function<void()> Tick;
   // Called on the generator's thread after each request that changed the setup.
   std::function<void()> OnChanged;
 };
+
+// The entries of the simulated instrument's trace the panel keeps.
+inline constexpr size_t kSimTraceKept = 1000;
 
 // Wraps the generator's driver so that every frame sent is recorded. The
 // generator must not be active yet.
@@ -55,49 +69,44 @@ class TPanelServer {
   TPanelServer(const TPanelServer&) = delete;
   TPanelServer& operator=(const TPanelServer&) = delete;
 
-  // Binds the listening socket; false when the address or port is not to be had.
+  // Binds the listening socket; false when the address or port is not to be
+  // had, with the reason in BindError() and PortInUse() telling a port that
+  // another program holds.
   bool Bind();
-  int Port() const { return FPort; }
+  const std::string& BindError() const { return FBindError; }
+  bool PortInUse() const { return FPortInUse; }
+  int Port() const;
   // The secret that changing requests carry (X-ZuGen4-Token) unless they come
   // from the page's own origin.
-  const std::string& Token() const { return FToken; }
+  const std::string& Token() const;
   // The address to open: with a non-loopback listen address it carries the token.
   std::string Url() const;
 
   // Serves until Stop; call on the generator's thread after Bind.
   void Run();
-  // From any thread, or from a signal handler.
+  // From any thread, or from a signal handler: Run returns at once, dropping
+  // every connection.
   void Stop();
-  // SIGINT and SIGTERM stop the server that is running.
+  // SIGINT and SIGTERM stop the server that is running (until it is
+  // destroyed, when the handlers before it come back).
   void StopOnSignals();
+  // Runs fn on the generator's thread while Run serves (from any thread).
+  void Post(std::function<void()> fn);
+  // What Run does when ms of real time have passed: ticks, virtual timers,
+  // the frames sent published. On the generator's thread; benchmarks and
+  // tests drive the panel on virtual time with it.
+  void AdvanceTime(uint64_t ms);
+  // The events kept for browsers that reconnect.
+  const TEventHub& Hub() const;
+
+  class TImpl;  // the event loop and its connections (Server.cpp)
 
  private:
-  TResult Exec(std::function<TResult(TPanelApi&)> job);
-  void RunJobs();
-  void Route();
-  void Wake();
-
-  TZuGen4& FGen;
-  TServeOptions FOptions;
-  std::shared_ptr<TFrameLog> FFrames;
-  TEventHub FHub;
-  std::unique_ptr<TPanelApi> FApi;
-  std::unique_ptr<httplib::Server> FHttp;
-  std::thread FHttpThread;
-  std::string FToken;
-  int FPort = 0;
-  int FWakeFd = -1;
-  std::atomic<bool> FStop{false};
-  std::atomic<bool> FRunning{false};
-
-  struct TJob {
-    std::function<TResult(TPanelApi&)> Work;
-    TResult Result;
-    bool Done = false;
-  };
-  std::mutex FJobsMutex;
-  std::condition_variable FJobDone;
-  std::deque<std::shared_ptr<TJob>> FJobs;
+  struct TOldSignals;
+  std::unique_ptr<TImpl> FImpl;
+  std::unique_ptr<TOldSignals> FOldSignals;
+  std::string FBindError;
+  bool FPortInUse = false;
 };
 
 }  // namespace Zu::Serve

@@ -93,11 +93,15 @@ class TSimDriver final : public TFtDriver {
     FModel.ForgetPending();
   }
   int OpenCount() const { return FOpenCount; }
+  // Keeps only the newest entries of the trace (at least `entries`, older
+  // ones dropped in batches), for a process that runs for hours; 0 keeps all.
+  void SetTraceLimit(size_t entries) { FTraceLimit = entries; }
 
  private:
   uint64_t Now() const { return FClock ? FClock->Now() : 0; }
   bool TakeFault(std::vector<std::pair<unsigned, TFault>>& armed, TFault& out);
   void Check(const uint8_t* bytes, uint32_t count);
+  void AddTrace(TTraceEntry entry);
 
   std::shared_ptr<TVirtualClock> FClock;
   bool FOpen = false;
@@ -111,6 +115,7 @@ class TSimDriver final : public TFtDriver {
   std::vector<std::pair<unsigned, TFault>> FWriteFaults;
   std::vector<std::pair<unsigned, TFault>> FReadFaults;
   std::vector<TTraceEntry> FTrace;
+  size_t FTraceLimit = 0;
   std::vector<std::string> FViolations;
   TInstrumentModel FModel;
 };

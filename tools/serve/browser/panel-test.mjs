@@ -93,6 +93,30 @@ try {
   const message = await page.$eval('.field[data-path="ChA.Frequency"] .error', e => (e.hidden ? '' : e.textContent));
   assert.match(message, /250000 refused: the range is 400 to 200000 kHz/);
 
+  // A decimal comma is the decimal point: 1000,5 goes out as 1000.5.
+  done = posted();
+  await page.click('input[data-path="ChA.Frequency"]', {clickCount: 3});
+  await page.type('input[data-path="ChA.Frequency"]', '1000,5');
+  await page.keyboard.press('Tab');
+  const comma = await done;
+  assert.equal(comma.status(), 200);
+  assert.deepEqual(JSON.parse(comma.request().postData()), {'ChA.Frequency': 1000.5});
+  // Text that is no number is not sent at all; the reason stands at the field.
+  let requests = 0;
+  const count = r => { if (r.url().endsWith('/api/setup') && r.method() === 'POST') requests++; };
+  page.on('request', count);
+  for (const typed of ['10005x', '1 000', '1,500']) {
+    await page.click('input[data-path="ChA.Frequency"]', {clickCount: 3});
+    await page.type('input[data-path="ChA.Frequency"]', typed);
+    await page.keyboard.press('Tab');
+    const why = await page.$eval('.field[data-path="ChA.Frequency"] .error', e => (e.hidden ? '' : e.textContent));
+    assert.match(why, typed === '1,500' ? /could mean either/ : /is no number/, typed);
+  }
+  await new Promise(r => setTimeout(r, 300));
+  page.off('request', count);
+  assert.equal(requests, 0, 'text that is no number was sent');
+  assert.equal((await (await fetch(url + 'api/setup')).json()).properties.find(p => p.path === 'ChA.Frequency').value, 1000.5);
+
   await page.evaluate(() => document.activeElement.blur());
   await page.screenshot({path: screenshot, fullPage: false});
   // A phone's width: one column, nothing wider than the screen.

@@ -13,6 +13,7 @@
 
 #include "Api.h"
 #include "Server.h"
+#include "SimPanel.h"
 #include "zugen4/ZuRegistry.h"
 #include "zugen4/sim/SimInstrument.h"
 
@@ -28,27 +29,19 @@ class Panel : public ::testing::Test {
   void SetUp() override {
     std::promise<void> ready;
     FThread = std::thread([this, &ready] {
-      Zu::Sim::TSimPlatform sim;
-      Zu::TZuGen4 gen;
-      gen.SetPlatform(sim.Platform());
-      auto log = InstallFrameLog(gen);
-      gen.IncludeState(Zu::csLoading);
-      gen.SetActive(true);
-      TServeOptions options;
+      TSimPanel panel;
+      TServeOptions options = panel.Options();
       options.Port = 0;
       options.Listen = FListen;
-      options.SimTimers = sim.Timers;
-      options.Tick = [this, &sim] {
-        if (FUnplug.exchange(false)) sim.Driver->Unplug();
-      };
-      TPanelServer server(gen, options, log);
+      FSim = &panel.Sim;
+      TPanelServer server(panel.Gen, options, panel.Log);
       const bool bound = server.Bind();
       FPort = server.Port();
       FToken = server.Token();
       FServer = &server;
       ready.set_value();
       if (bound) server.Run();
-      FViolations = sim.Driver->Violations();
+      FViolations = panel.Sim.Driver->Violations();
     });
     ready.get_future().wait();
     ASSERT_GT(FPort, 0);
@@ -102,7 +95,7 @@ class Panel : public ::testing::Test {
   int FPort = 0;
   std::string FToken;
   std::string FHost;
-  std::atomic<bool> FUnplug{false};
+  Zu::Sim::TSimPlatform* FSim = nullptr;
   std::vector<std::string> FViolations;
 };
 
@@ -214,6 +207,10 @@ TEST_F(Panel, BadRequestsChangeNothing) {
       {R"({"ChA.Frequency": 2000, "ChA.Amplitude": "loud"})", 400, "bad value", "ChA.Amplitude"},
       {R"({"ChA.Frequency": 2000, "ChA.Phase": null})", 400, "bad value", "ChA.Phase"},
       {R"({"ChA.Frequency": 2000, "ChB.Frequency": 250000})", 422, "refused", "ChB.Frequency"},
+      // Numbers given as text are numbers and nothing else.
+      {R"({"ChA.Frequency": "10005x"})", 400, "bad value", "ChA.Frequency"},
+      {R"({"ChA.Frequency": "1 000"})", 400, "bad value", "ChA.Frequency"},
+      {R"({"ChA.Frequency": "1000,5"})", 400, "bad value", "ChA.Frequency"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.body);
@@ -351,8 +348,12 @@ TEST_F(Panel, EventStreamShowsModesRefusalsFramesReadingsAndLinkFailures) {
   ASSERT_EQ(Post(R"({"ChA.Phase": 400})")->status, 422);
   EXPECT_EQ(events.Await([](auto& t, auto&) { return t == "refused"; })["property"], "ChA.Phase");
 
-  FUnplug = true;
-  while (FUnplug) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::promise<void> unplugged;
+  FServer->Post([&] {
+    FSim->Driver->Unplug();
+    unplugged.set_value();
+  });
+  unplugged.get_future().wait();
   auto failed = Post(R"({"ChA.Phase": 10})");
   ASSERT_TRUE(failed);
   EXPECT_EQ(failed->status, 502);

@@ -73,9 +73,10 @@ function makeField(p) {
     input = el('select');
     for (const e of p.enumerators) input.append(el('option', {value: e.name, text: e.short}));
   } else {
-    input = el('input', {type: 'number', step: p.kind === 'int' ? '1' : 'any', inputmode: 'decimal'});
-    if ('min' in p) input.min = p.min;
-    if ('max' in p) input.max = p.max;
+    // Text, not a number field: a number field drops what it cannot read (the
+    // comma of "1000,5") and sends the rest; here the panel reads the text.
+    input = el('input', {type: 'text', inputmode: p.kind === 'int' ? 'numeric' : 'decimal', autocomplete: 'off',
+                         spellcheck: 'false'});
   }
   input.dataset.path = p.path;
   input.id = 'f-' + p.path.replaceAll('.', '-');
@@ -234,18 +235,40 @@ function showError(path, message) {
   f.error.hidden = false;
 }
 
+// The number the person typed, with a point or a comma as the decimal mark;
+// {error} when the text is anything else, so that nothing is sent for it.
+function parseNumber(text, kind) {
+  const t = text.trim();
+  const m = /^([+-]?)(\d*)(?:[.,](\d*))?(?:[eE]([+-]?\d+))?$/.exec(t);
+  if (!m || (m[2] === '' && !m[3])) {
+    const why = /\d[\s'\u00a0\u202f]\d/.test(t) ? ' (no spaces or thousands separators)'
+              : /[.,].*[.,]/.test(t) ? ' (one decimal point or comma, no thousands separators)' : '';
+    return {error: `"${t}" is no number${why}; e.g. 1000.5 or 1000,5`};
+  }
+  // "1,500" is 1.5 to some and 1500 to others: neither is sent.
+  if (/^[+-]?\d{1,3},\d{3}$/.test(t)) return {error: `"${t}" could mean either number; write ${t.replace(',', '')} or ${Number(t.replace(',', '.'))}`};
+  const v = Number(m[1] + (m[2] || '0') + (m[3] !== undefined ? '.' + (m[3] || '0') : '') + (m[4] ? 'e' + m[4] : ''));
+  if (!Number.isFinite(v)) return {error: `"${t}" is too large`};
+  if (kind === 'int' && !Number.isInteger(v)) return {error: `"${t}" is no whole number`};
+  return {value: v};
+}
+
 function valueOf(path) {
   const p = state.props.get(path);
   const input = state.fields.get(path).input;
-  if (p.kind === 'bool') return input.checked;
-  if (p.kind === 'enum') return input.value;
-  const text = input.value.trim();
-  // Kept as text when it is no number: the server names what is wrong.
-  return text !== '' && Number.isFinite(Number(text)) ? Number(text) : text;
+  if (p.kind === 'bool') return {value: input.checked};
+  if (p.kind === 'enum') return {value: input.value};
+  return parseNumber(input.value, p.kind);
 }
 
 async function submit(path) {
-  const body = {[path]: valueOf(path)};
+  const typed = valueOf(path);
+  if ('error' in typed) {
+    // Stays as typed beside its reason until it is mended.
+    showError(path, typed.error);
+    return;
+  }
+  const body = {[path]: typed.value};
   const {status, data} = await api('POST', '/api/setup', body);
   if (status === 200) {
     clearError(path);
