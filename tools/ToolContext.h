@@ -9,6 +9,14 @@
 // update and saves the setup again. At the end the link is let go without the
 // reset, so the instrument keeps running.
 //
+// A command that may change the setup holds an exclusive lock on the state
+// file (flock on "STATE.lock" beside it, which holds the holder's pid) from
+// loading to the end, so that two commands never interleave their
+// read-modify-write; `serve` and the shell hold it while they run. Meanwhile
+// another such command fails naming the process that holds it, or waits with
+// --wait. A command that only looks (get, show, ...) takes no lock: a save
+// replaces the file in one step, so it always reads one whole setup.
+//
 // A subcommand from another directory (tools/serve/) registers itself in
 // tools/Tool.cpp, in kExtensionCommands (one line), and adds its sources to
 // the zugen_tool library from its own CMakeLists.txt (target_sources).
@@ -56,6 +64,7 @@ struct TToolOptions {
   std::string Serial;     // when set, the USB device with this serial number (Device is then unused)
   bool Trace = false;     // print every frame and block as it is sent
   std::string StateFile;  // empty: the default one for the device (see DefaultStatePath)
+  bool Wait = false;      // wait for the state file's lock instead of failing
 };
 
 // $XDG_STATE_HOME/zugen4/ or ~/.local/state/zugen4/, then "sim.zg4",
@@ -78,9 +87,13 @@ class TToolContext {
   std::ostream& Err() { return FErr; }
 
   // The generator with the remembered setup (the state file when there is
-  // one, the defaults otherwise). Its automatic update is off: nothing is sent
-  // until Commit. The link is not open yet.
+  // one, the defaults otherwise), the state file locked for this context's
+  // lifetime. Its automatic update is off: nothing is sent until Commit. The
+  // link is not open yet.
   TZuGen4& Generator();
+  // The remembered setup for a command that does not change it: no lock. A
+  // later Generator() reads the state again under the lock.
+  TZuGen4& View();
   // The same generator with the link open. With --sim the simulated
   // instrument is first brought to the remembered setup (unseen, untraced),
   // so that separate invocations behave like one session. Throws
@@ -107,6 +120,8 @@ class TToolContext {
 
  private:
   class TToolDriver;
+  TZuGen4& Load();
+  void Lock();
 
   TToolOptions FOptions;
   std::ostream& FOut;
@@ -116,6 +131,7 @@ class TToolContext {
   std::shared_ptr<TToolDriver> FDriver;
   std::unique_ptr<TZuGen4> FGen;
   std::vector<std::string> FForced;
+  int FLockFd = -1;  // the state file's lock, held once taken
 };
 
 // A subcommand added from another directory: called once while the command
