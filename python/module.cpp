@@ -9,11 +9,16 @@
 #include <atomic>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "zugen4/Version.h"
+#include "zugen4/ZuRecording.h"
 #include "zugen4/ZuRegistry.h"
+#include "zugen4/ZuSettingsFile.h"
 #include "zugen4/Zugen4.hpp"
 #include "zugen4/sim/SimInstrument.h"
 
@@ -43,11 +48,96 @@ py::handle gLinkError;
   throw py::error_already_set();
 }
 
-[[noreturn]] void RaiseOSError(const std::string& message, const std::string& file) {
-  py::object err = py::reinterpret_borrow<py::object>(PyExc_OSError)(file.empty() ? message : message + ": " + file);
-  err.attr("filename") = file;
-  PyErr_SetObject(PyExc_OSError, err.ptr());
+// OSError(errno, strerror, filename), which Python makes the matching
+// subclass (FileNotFoundError, PermissionError, ...). A fault of the file's
+// content or kind has no error number of the system's: it is EINVAL, with
+// what is wrong as strerror.
+[[noreturn]] void RaiseOSError(int errorNumber, const std::string& reason, const std::string& file) {
+  py::object err =
+      py::reinterpret_borrow<py::object>(PyExc_OSError)(errorNumber != 0 ? errorNumber : EINVAL, reason, py::str(file));
+  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(err.ptr())), err.ptr());
   throw py::error_already_set();
+}
+
+// The interpreter lock is let go while the library runs (a link waits 20 ms
+// after each command, wait_messages as long as asked), so that other Python
+// threads go on meanwhile. That lock also kept the library's objects to one
+// thread at a time; this one does it now. It is only taken without the
+// interpreter lock, and an event takes the interpreter lock back while holding
+// this one, never the other way round: the two cannot deadlock.
+std::recursive_mutex gLibrary;
+
+// The generator whose link failed during the call running on this thread (its
+// OnFTError ran): the exception that follows is a LinkError.
+thread_local const TZuGen4* tLinkFailed = nullptr;
+
+// Turns a failure of the library into the Python exception its kind is
+// documented to raise (the interpreter lock held).
+[[noreturn]] void Raise(const std::exception_ptr& failure, bool link, const std::string& account, unsigned status) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const ERefusedValue& e) {
+    throw py::value_error(e.what());
+  } catch (const EBadValue& e) {
+    throw py::value_error(e.what());
+  } catch (const ENoTable& e) {
+    throw py::value_error(e.what());
+  } catch (const EUnknownProperty& e) {
+    throw py::key_error(e.what());
+  } catch (const EFileError& e) {
+    RaiseOSError(e.ErrorNumber(), e.Reason(), e.FileName());
+  } catch (const EInOutError& e) {
+    RaiseOSError(0, e.what(), "");
+  } catch (const EOutOfResources& e) {
+    // The system refused a resource (a timer).
+    PyErr_SetString(PyExc_OSError, e.what());
+    throw py::error_already_set();
+#ifdef ZUGEN_HAVE_TEXT_FORMS
+  } catch (const ETextFormError& e) {
+    throw py::value_error(e.what());
+#endif
+  } catch (const Exception& e) {
+    if (link) RaiseLinkError(e.what(), account, status);
+    // Not the link: a setup the engines cannot realize (a divider beyond range).
+    throw py::value_error(e.what());
+  }
+}
+
+// Runs f in the library: without the interpreter lock, holding the library's,
+// and turns its failures into Python's exceptions. f touches no Python object.
+template <typename F>
+auto Library(F&& f) -> decltype(f()) {
+  std::exception_ptr failure;
+  bool link = false;
+  std::string account;
+  unsigned status = 0;
+  {
+    py::gil_scoped_release release;
+    std::lock_guard<std::recursive_mutex> lock(gLibrary);
+    // A call made from an event handler keeps the outer call's knowledge.
+    const TZuGen4* outer = tLinkFailed;
+    tLinkFailed = nullptr;
+    try {
+      if constexpr (std::is_void_v<decltype(f())>) {
+        f();
+        tLinkFailed = outer;
+        return;
+      } else {
+        auto result = f();
+        tLinkFailed = outer;
+        return result;
+      }
+    } catch (...) {
+      failure = std::current_exception();
+      if (tLinkFailed) {
+        link = true;
+        account = tLinkFailed->LastLinkFailure();
+        status = tLinkFailed->Status();
+      }
+      tLinkFailed = outer;
+    }
+  }
+  Raise(failure, link, account, status);
 }
 
 // A simulated instrument: on virtual time by default, or on the system clock
@@ -66,37 +156,47 @@ class TPySim {
   bool Realtime() const { return FRealtime; }
 
   py::list Trace() const {
+    // Copied in the library, made into Python objects outside it.
+    std::vector<std::pair<Sim::TTraceEntry, std::string>> entries = Library([&] {
+      std::vector<std::pair<Sim::TTraceEntry, std::string>> copy;
+      for (const Sim::TTraceEntry& e : FSim.Driver->Trace()) copy.emplace_back(e, Line(e));
+      return copy;
+    });
     py::list out;
     static const char* const kKinds[] = {"open", "close", "frame", "block", "read"};
-    for (const Sim::TTraceEntry& e : FSim.Driver->Trace()) {
+    for (const auto& [e, line] : entries) {
       py::dict d;
       d["kind"] = kKinds[static_cast<int>(e.Kind)];
       d["time"] = e.Time;
       d["data"] = py::bytes(reinterpret_cast<const char*>(e.Bytes.data()), e.Bytes.size());
       d["status"] = e.Status;
-      d["line"] = Line(e);
+      d["line"] = line;
       out.append(d);
     }
     return out;
   }
   std::vector<std::string> Lines() const {
-    std::vector<std::string> lines;
-    for (const Sim::TTraceEntry& e : FSim.Driver->Trace())
-      if (e.Kind == Sim::TTraceKind::Frame) lines.push_back(Line(e));
-    return lines;
+    return Library([&] {
+      std::vector<std::string> lines;
+      for (const Sim::TTraceEntry& e : FSim.Driver->Trace())
+        if (e.Kind == Sim::TTraceKind::Frame) lines.push_back(Line(e));
+      return lines;
+    });
   }
   std::vector<py::bytes> Frames() const {
+    const auto copy = Library([&] { return FSim.Driver->Frames(); });
     std::vector<py::bytes> frames;
-    for (const auto& f : FSim.Driver->Frames()) frames.emplace_back(reinterpret_cast<const char*>(f.data()), f.size());
+    for (const auto& f : copy) frames.emplace_back(reinterpret_cast<const char*>(f.data()), f.size());
     return frames;
   }
+  // Runs the tuners' polls that fall due: a link failing in one raises LinkError.
   int Advance(uint64_t ms) {
     if (!FSim.Timers) throw py::value_error("advance: this simulator runs on the system clock");
-    return FSim.Timers->Advance(ms);
+    return Library([&] { return FSim.Timers->Advance(ms); });
   }
   uint64_t Now() const {
     if (!FSim.Clock) throw py::value_error("now: this simulator runs on the system clock");
-    return FSim.Clock->Now();
+    return Library([&] { return FSim.Clock->Now(); });
   }
   // The generator whose clock the decoded frequencies refer to.
   const TZuGen4* Attached = nullptr;
@@ -115,25 +215,6 @@ class TPySim {
   Sim::TSimPlatform FSim;
   bool FRealtime;
 };
-
-// Decodes a table from the bytes the instrument takes back into samples.
-std::vector<int64_t> Samples(const TMathFunction& f) {
-  const int width = f.BytesPerReading() == ZBPR_4bytes ? 4 : 2;
-  const int n = f.ReadingsCount();
-  std::vector<int64_t> out(static_cast<size_t>(n));
-  const uint8_t* bytes = f.Readings();
-  if (!bytes || f.ReadingsSize() < n * width) return {};
-  for (int i = 0; i < n; ++i) {
-    const uint8_t* p = bytes + static_cast<ptrdiff_t>(i) * width;
-    uint64_t v = 0;
-    for (int b = 0; b < width; ++b) {
-      const int shift = 8 * (f.DirectRdsBytes() ? b : width - 1 - b);
-      v |= static_cast<uint64_t>(p[b]) << shift;
-    }
-    out[static_cast<size_t>(f.DirectRdsOrder() ? i : n - 1 - i)] = static_cast<int64_t>(v);
-  }
-  return out;
-}
 
 class TPyGen {
  public:
@@ -173,65 +254,58 @@ class TPyGen {
   TZuGen4& Gen() { return *FGen; }
   std::shared_ptr<TPySim> Sim() const { return FSim; }
 
-  // Runs f and turns the library's failures into Python's exceptions.
+  // Runs f in the library (see Library).
   template <typename F>
-  auto Run(F&& f, const std::string& file = {}) -> decltype(f()) {
-    FLinkFailed = false;
-    try {
-      return f();
-    } catch (const ERefusedValue& e) {
-      throw py::value_error(e.what());
-    } catch (const EBadValue& e) {
-      throw py::value_error(e.what());
-    } catch (const EUnknownProperty& e) {
-      throw py::key_error(e.what());
-    } catch (const EInOutError& e) {
-      RaiseOSError(e.what(), file);
-#ifdef ZUGEN_HAVE_TEXT_FORMS
-    } catch (const ETextFormError& e) {
-      throw py::value_error(e.what());
-#endif
-    } catch (const Exception& e) {
-      if (FLinkFailed) RaiseLinkError(e.what(), FGen->LastLinkFailure(), FGen->Status());
-      throw;
-    }
+  auto Run(F&& f) -> decltype(f()) {
+    return Library(std::forward<F>(f));
   }
 
   py::object Get(const std::string& path) {
-    return Run([&]() -> py::object {
-      const TPropInfo info = DescribeProperty(*FGen, path);
-      switch (info.Kind) {
-        case TPropKind::Double: return py::float_(GetPropDouble(*FGen, path));
-        case TPropKind::Bool: return py::bool_(GetPropBool(*FGen, path));
-        default: return py::int_(GetPropInt(*FGen, path));
+    TPropKind kind{};
+    double d = 0.0;
+    bool b = false;
+    int64_t i = 0;
+    Run([&] {
+      kind = DescribeProperty(*FGen, path).Kind;
+      switch (kind) {
+        case TPropKind::Double: d = GetPropDouble(*FGen, path); break;
+        case TPropKind::Bool: b = GetPropBool(*FGen, path); break;
+        default: i = GetPropInt(*FGen, path);
       }
     });
+    switch (kind) {
+      case TPropKind::Double: return py::float_(d);
+      case TPropKind::Bool: return py::bool_(b);
+      default: return py::int_(i);
+    }
   }
 
   void Set(const std::string& path, const py::object& value) {
-    Run([&] {
-      if (py::isinstance<py::str>(value)) {
-        SetPropText(*FGen, path, value.cast<std::string>());
-      } else if (py::isinstance<py::bool_>(value)) {
-        SetPropBool(*FGen, path, value.cast<bool>());
-      } else if (py::isinstance<py::int_>(value)) {
-        SetPropInt(*FGen, path, value.cast<int64_t>());
-      } else if (py::isinstance<py::float_>(value)) {
-        SetPropDouble(*FGen, path, value.cast<double>());
-      } else {
-        throw py::type_error(path + ": a number, a bool or a text is needed, not " +
-                             std::string(py::str(value.get_type().attr("__name__"))));
-      }
-    });
+    if (py::isinstance<py::str>(value)) {
+      const std::string v = value.cast<std::string>();
+      Run([&] { SetPropText(*FGen, path, v); });
+    } else if (py::isinstance<py::bool_>(value)) {
+      const bool v = value.cast<bool>();
+      Run([&] { SetPropBool(*FGen, path, v); });
+    } else if (py::isinstance<py::int_>(value)) {
+      const int64_t v = value.cast<int64_t>();
+      Run([&] { SetPropInt(*FGen, path, v); });
+    } else if (py::isinstance<py::float_>(value)) {
+      const double v = value.cast<double>();
+      Run([&] { SetPropDouble(*FGen, path, v); });
+    } else {
+      throw py::type_error(path + ": a number, a bool or a text is needed, not " +
+                           std::string(py::str(value.get_type().attr("__name__"))));
+    }
   }
 
-  void SetMany(const std::vector<std::pair<std::string, std::string>>& assignments, bool update) {
-    Run([&] { SetProps(*FGen, assignments, update); });
+  void SetMany(const std::vector<std::pair<std::string, std::string>>& assignments, bool update, bool force) {
+    Run([&] { SetProps(*FGen, assignments, TSetOptions{.Update = update, .Force = force}); });
   }
 
   py::list Properties() {
     py::list out;
-    for (const TPropInfo& p : ListProperties(*FGen)) {
+    for (const TPropInfo& p : Run([&] { return ListProperties(*FGen); })) {
       py::dict d;
       d["path"] = p.Path;
       static const char* const kKinds[] = {"double", "int", "bool", "enum"};
@@ -278,18 +352,19 @@ class TPyGen {
     if (FBatch == 0 || --FBatch != 0 || !FBatchAuto) return;
     if (!quiet) return Run([&] { FGen->SetAutoUpdate(true); });
     try {
-      FGen->SetAutoUpdate(true);
+      Run([&] { FGen->SetAutoUpdate(true); });
     } catch (...) {
+      // The block's own exception is the one to see.
     }
   }
 
   void Save(const std::string& file) {
-    Run([&] { FGen->SaveToFileUtf8(file); }, file);
+    Run([&] { FGen->SaveToFileUtf8(file); });
   }
+  // Only a whole record is taken: a file cut short or of another kind changes
+  // nothing and raises OSError naming the fault.
   void Load(const std::string& file) {
-    FFileRefused = false;
-    Run([&] { FGen->LoadFromFileUtf8(file); }, file);
-    if (FFileRefused) RaiseOSError("not a settings file (wrong signature or version)", file);
+    Run([&] { LoadSettingsStrict(*FGen, file, TFileNameEncoding::Utf8); });
   }
 
   std::string WriteTextForm(const std::string& name) {
@@ -309,44 +384,52 @@ class TPyGen {
 #endif
   }
 
-  // The table the engine at `engine` ("ChA.IntModulation", "ChB.DDSMod")
-  // downloads for the present setup. It is computed on a scratch generator
-  // with a simulated instrument, so the real one sees nothing.
-  std::vector<int64_t> Table(const std::string& engine) {
-    const bool chA = engine.rfind("ChA.", 0) == 0;
-    if (!chA && engine.rfind("ChB.", 0) != 0) throw py::value_error(engine + ": no channel engine");
-    const std::string kind = engine.substr(4);
-    if (kind != "IntModulation" && kind != "DDSMod")
-      throw py::value_error(engine + ": only IntModulation and DDSMod download tables");
-    static std::atomic<unsigned> counter{0};
-    const std::filesystem::path file =
-        std::filesystem::temp_directory_path() /
-        ("zugen4-table-" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "-" + std::to_string(++counter));
-    return Run([&] {
-      Sim::TSimPlatform sim;
-      TZuGen4 scratch;
-      scratch.SetPlatform(sim.Platform());
-      FGen->SaveToFileUtf8(file.string());
-      struct TRemove {
-        const std::filesystem::path& F;
-        ~TRemove() {
-          std::error_code ec;
-          std::filesystem::remove(F, ec);
-        }
-      } remove{file};
-      scratch.LoadFromFileUtf8(file.string());
-      TZuGen4Channel* ch = chA ? static_cast<TZuGen4Channel*>(scratch.ChA()) : scratch.ChB();
-      const TZuGen4ModesCommon mode = kind == "DDSMod" ? ZGMdC_DDSMod : ZGMdC_IntModulation;
-      ch->SetMode(mode);
-      if (ch->Mode() != mode) {  // the other channel's mode excludes it
-        ch->GetOtherCh()->SetMode(ZGMdC_off);
-        ch->SetMode(mode);
-      }
-      if (kind == "DDSMod") ch->DDSMod()->SetMode(ZGTMs_User);
-      scratch.IncludeState(csLoading);
-      scratch.SetActive(true);
-      const TMathFunction* f = kind == "DDSMod" ? ch->DDSMod()->MathFunction() : ch->IntModulation()->MathFunction();
-      return f ? Samples(*f) : std::vector<int64_t>{};
+  // The table the engine at `path` ("ChA.IntModulation", "ChB.DDSMod")
+  // downloads for the present setup, as the library plans it.
+  py::dict Table(const std::string& path) {
+    const TZuGen4PlanTable t = Run([&] { return FGen->PlanTable(path); });
+    return TableDict(t);
+  }
+
+  static py::dict TableDict(const TZuGen4PlanTable& t) {
+    py::dict d;
+    d["path"] = t.Path;
+    d["quantity"] = t.Quantity;
+    d["unit"] = t.Unit;
+    d["codes"] = t.Codes;
+    d["values"] = t.Values;
+    d["step_seconds"] = t.StepSeconds;
+    d["divider"] = t.Divider;
+    d["divider_text"] = t.DividerText;
+    return d;
+  }
+
+  // What the assignments would send, worked out on a copy: nothing changes.
+  py::dict Preview(const std::vector<std::pair<std::string, std::string>>& assignments, bool force) {
+    const TZuGen4Plan plan = Run([&] { return PreviewProps(*FGen, assignments, TSetOptions{.Force = force}); });
+    py::list steps;
+    for (const TZuGen4PlanStep& step : plan.Steps) {
+      py::dict d;
+      d["kind"] = step.Kind == TZuGen4StepKind::Block ? "block" : "frame";
+      d["bytes"] = py::bytes(reinterpret_cast<const char*>(step.Bytes.data()), step.Bytes.size());
+      d["text"] = step.Text;
+      steps.append(d);
+    }
+    py::list tables;
+    for (const TZuGen4PlanTable& t : plan.Tables) tables.append(TableDict(t));
+    py::dict out;
+    out["steps"] = steps;
+    out["tables"] = tables;
+    out["duration_ms"] = plan.DurationMs();
+    out["text"] = plan.Text();
+    return out;
+  }
+
+  // Appends every update sent to a recording (ZuRecording.h); None stops.
+  void Record(const std::optional<std::string>& path) {
+    Run([&] {
+      FRecorder.reset();
+      if (path) FRecorder = std::make_unique<TZuGen4Recorder>(*FGen, *path);
     });
   }
 
@@ -355,29 +438,30 @@ class TPyGen {
   // wait into a polling loop).
   void SetDispatcher(py::object fn) { FDispatch = std::move(fn); }
   void WantResponseWait(bool want) {
-    if (want)
-      FGen->OnGenResponseWait = [this](TObject*) { Dispatch("OnGenResponseWait", -1, 0.0, 0); };
-    else
-      FGen->OnGenResponseWait = nullptr;
+    Run([&] {
+      if (want)
+        FGen->OnGenResponseWait = [this](TObject*) { Dispatch("OnGenResponseWait", -1, 0.0, 0); };
+      else
+        FGen->OnGenResponseWait = nullptr;
+    });
   }
 
  private:
   static int ChannelIndex(const TZuGen4Channel* ch) { return ch ? (ch->IsChannelA() ? 0 : 1) : -1; }
 
+  // Events come while the library runs, without the interpreter lock.
   void Dispatch(const char* name, int channel, double value, int extra) {
+    py::gil_scoped_acquire gil;
     if (FDispatch && !FDispatch.is_none()) FDispatch(name, channel, value, extra);
   }
 
   void Hook() {
     TZuGen4& g = *FGen;
     g.OnFTError = [this](TObject*) {
-      FLinkFailed = true;
+      tLinkFailed = FGen.get();
       Dispatch("OnFTError", -1, 0.0, 0);
     };
-    g.OnErrorFile = [this](TObject*) {
-      FFileRefused = true;
-      Dispatch("OnErrorFile", -1, 0.0, 0);
-    };
+    g.OnErrorFile = [this](TObject*) { Dispatch("OnErrorFile", -1, 0.0, 0); };
     g.OnParamValueError = [this](TZuGen4Channel* ch, TZuGen4Parameters param, void* value) {
       Dispatch("OnParamValueError", ChannelIndex(ch), value ? *static_cast<double*>(value) : 0.0, param);
     };
@@ -396,9 +480,8 @@ class TPyGen {
 
   std::shared_ptr<TPySim> FSim;
   std::unique_ptr<TZuGen4> FGen;
+  std::unique_ptr<TZuGen4Recorder> FRecorder;  // goes before the generator
   py::object FDispatch;
-  bool FLinkFailed = false;
-  bool FFileRefused = false;
   int FBatch = 0;
   bool FBatchAuto = true;
 };
@@ -419,25 +502,33 @@ PYBIND11_MODULE(_zugen4, m) {
       .def("trace", &TPySim::Trace)
       .def("lines", &TPySim::Lines)
       .def("frames", &TPySim::Frames)
-      .def("clear_trace", [](TPySim& s) { s.Driver().ClearTrace(); })
-      .def("violations", [](TPySim& s) { return s.Driver().Violations(); })
-      .def("set_adc", [](TPySim& s, uint32_t v) { s.Driver().SetADCValue(v); })
-      .def("fail_open", [](TPySim& s, unsigned status) { s.Driver().FailOpen(status); })
-      .def("fail_close", [](TPySim& s, unsigned status) { s.Driver().FailClose(status); })
+      .def("clear_trace", [](TPySim& s) { Library([&] { s.Driver().ClearTrace(); }); })
+      .def("violations",
+           [](TPySim& s) {
+             return Library([&] {
+               // The framing the driver checks, then what the instrument model finds in the values.
+               std::vector<std::string> all = s.Driver().Violations();
+               for (const std::string& v : s.Driver().Model().Violations()) all.push_back(v);
+               return all;
+             });
+           })
+      .def("set_adc", [](TPySim& s, uint32_t v) { Library([&] { s.Driver().SetADCValue(v); }); })
+      .def("fail_open", [](TPySim& s, unsigned status) { Library([&] { s.Driver().FailOpen(status); }); })
+      .def("fail_close", [](TPySim& s, unsigned status) { Library([&] { s.Driver().FailClose(status); }); })
       .def("fail_write",
            [](TPySim& s, unsigned nth, unsigned status, std::optional<uint32_t> count) {
              if (nth == 0) throw py::value_error("nth counts from 1 (the next write)");
-             s.Driver().FailWrite(nth, Sim::TFault{status, count});
+             Library([&] { s.Driver().FailWrite(nth, Sim::TFault{status, count}); });
            })
       .def("fail_read",
            [](TPySim& s, unsigned nth, unsigned status, std::optional<uint32_t> count) {
              if (nth == 0) throw py::value_error("nth counts from 1 (the next read)");
-             s.Driver().FailRead(nth, Sim::TFault{status, count});
+             Library([&] { s.Driver().FailRead(nth, Sim::TFault{status, count}); });
            })
-      .def("unplug", [](TPySim& s) { s.Driver().Unplug(); })
-      .def("replug", [](TPySim& s, bool asNew) { s.Driver().Replug(asNew); })
-      .def("clear_faults", [](TPySim& s) { s.Driver().ClearFaults(); })
-      .def("is_open", [](TPySim& s) { return s.Driver().IsOpen(); })
+      .def("unplug", [](TPySim& s) { Library([&] { s.Driver().Unplug(); }); })
+      .def("replug", [](TPySim& s, bool asNew) { Library([&] { s.Driver().Replug(asNew); }); })
+      .def("clear_faults", [](TPySim& s) { Library([&] { s.Driver().ClearFaults(); }); })
+      .def("is_open", [](TPySim& s) { return Library([&] { return s.Driver().IsOpen(); }); })
       // The instrument's decoded state, where the simulator keeps one.
       .def("state",
            [](TPySim& s) -> py::object {
@@ -456,7 +547,7 @@ PYBIND11_MODULE(_zugen4, m) {
       .def(py::init<std::shared_ptr<TPySim>, const std::string&>(), py::arg("sim"), py::arg("device"))
       .def("get", &TPyGen::Get)
       .def("set", &TPyGen::Set)
-      .def("set_many", &TPyGen::SetMany, py::arg("assignments"), py::arg("update") = true)
+      .def("set_many", &TPyGen::SetMany, py::arg("assignments"), py::arg("update") = true, py::arg("force") = false)
       .def("properties", &TPyGen::Properties)
       .def("activate", &TPyGen::Activate)
       .def("deactivate", &TPyGen::Deactivate)
@@ -471,11 +562,17 @@ PYBIND11_MODULE(_zugen4, m) {
       .def("write_text_form", &TPyGen::WriteTextForm)
       .def("read_text_form", &TPyGen::ReadTextForm)
       .def("table", &TPyGen::Table)
+      .def("preview", &TPyGen::Preview, py::arg("assignments"), py::arg("force") = false)
+      .def("record", &TPyGen::Record)
       .def("set_dispatcher", &TPyGen::SetDispatcher)
       .def("want_response_wait", &TPyGen::WantResponseWait);
 
-  m.def("process_messages", &ProcessMessages, "Runs the calling thread's due timers (tuner polls); returns how many.");
-  m.def("wait_messages", &WaitMessages, py::arg("timeout_ms"),
+  m.def(
+      "process_messages", [] { return Library([] { return ProcessMessages(); }); },
+      "Runs the calling thread's due timers (tuner polls); returns how many. A link failing in a poll raises "
+      "LinkError.");
+  // The wait touches no generator: other threads, the library included, go on.
+  m.def("wait_messages", &WaitMessages, py::arg("timeout_ms"), py::call_guard<py::gil_scoped_release>(),
         "Waits until a timer of the calling thread is due or the timeout passed; True when one is due.");
   m.def("messages_fd", &MessagesFd, "A descriptor readable while a timer of the calling thread is due (-1: none).");
 

@@ -1,14 +1,24 @@
 #include "ToolContext.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <ostream>
+#include <thread>
 
 #include "Trace.h"
 #include "zugen4/ZuModeRules.h"
 #include "zugen4/ZuRegistry.h"
+#include "zugen4/ZuSettingsFile.h"
 
 namespace Zu::Tool {
 
@@ -58,17 +68,116 @@ class TToolContext::TToolDriver final : public TFtDriverFilter {
 TToolContext::TToolContext(std::ostream& out, std::ostream& err) : FOut(out), FErr(err) {}
 
 TToolContext::~TToolContext() {
-  if (!FGen) return;
   try {
     // The instrument keeps the setup it was sent; closing normally would reset it.
-    if (FGen->Active()) FGen->Detach();
+    if (FGen && FGen->Active()) FGen->Detach();
   } catch (...) {
     // A link that fails now has nothing left to lose.
   }
+  if (FLockFd >= 0) {
+    // The holder's pid goes with the lock; the file stays for the next one.
+    if (::ftruncate(FLockFd, 0) != 0) {
+      // A stale pid only names a process that no longer holds the lock.
+    }
+    ::close(FLockFd);
+  }
+}
+
+namespace {
+
+std::string Kind(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a pipe";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "no regular file";
+}
+
+// The process named in the lock file; its holder writes it right after
+// taking the lock, so an empty file is read again for a moment.
+std::string Holder(int fd) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    char text[32] = {};
+    const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+    const long pid = n > 0 ? std::strtol(text, nullptr, 10) : 0;
+    if (pid > 0) return "process " + std::to_string(pid);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return "another process";
+}
+
+}  // namespace
+
+void TToolContext::Lock() {
+  const std::string lockPath = FStatePath + ".lock";
+  const fs::path parent = fs::path(FStatePath).parent_path();
+  std::error_code ec;
+  if (!parent.empty()) fs::create_directories(parent, ec);
+  // Never through a link planted at the name: the pid is written into it.
+  const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0)
+    throw EToolError(ExitFile, "cannot lock the state file " + FStatePath + ": cannot open " + lockPath + ": " +
+                                   std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw EToolError(ExitFile,
+                     "cannot lock the state file " + FStatePath + ": " + lockPath + " is " + Kind(st.st_mode));
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    if (error != EWOULDBLOCK) {
+      ::close(fd);
+      throw EToolError(ExitFile, "cannot lock the state file " + FStatePath + ": " + std::strerror(error));
+    }
+    const std::string holder = Holder(fd);
+    if (!FOptions.Wait) {
+      ::close(fd);
+      throw EToolError(ExitNoDevice, "the state file " + FStatePath + " is in use by " + holder +
+                                         " (a zugen4 command, shell or serve); --wait waits until it is free");
+    }
+    FErr << "zugen4: waiting for " << holder << ", which holds the state file " << FStatePath << '\n';
+    while (::flock(fd, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        const int e = errno;
+        ::close(fd);
+        throw EToolError(ExitFile, "cannot lock the state file " + FStatePath + ": " + std::strerror(e));
+      }
+    }
+  }
+  const std::string pid = std::to_string(::getpid()) + "\n";
+  if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
+    // The lock holds all the same; others then say "another process".
+  }
+  FLockFd = fd;
+}
+
+TZuGen4& TToolContext::View() {
+  if (FGen) return *FGen;
+  return Load();
 }
 
 TZuGen4& TToolContext::Generator() {
-  if (FGen) return *FGen;
+  if (FGen && FLockFd >= 0) return *FGen;
+  // Looked at without the lock so far (a shell's `get`): read again under it.
+  FRecorder.reset();
+  FGen.reset();
+  FDriver.reset();
+  FSim.reset();
+  FStatePath = FOptions.StateFile.empty() ? DefaultStatePath(FOptions) : FOptions.StateFile;
+  struct stat st {};
+  if (::stat(FStatePath.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    throw EToolError(ExitFile, "the state file " + FStatePath + " is " + Kind(st.st_mode) +
+                                   ", not a regular file; name another one with --state");
+  if (FLockFd < 0) Lock();
+  if (::stat(FStatePath.c_str(), &st) == 0 && ((st.st_mode & 0222) == 0 || ::access(FStatePath.c_str(), W_OK) != 0))
+    throw EToolError(ExitFile, "the state file " + FStatePath +
+                                   " is read-only and this command would change it; make it writable, or name "
+                                   "another one with --state");
+  return Load();
+}
+
+TZuGen4& TToolContext::Load() {
   FStatePath = FOptions.StateFile.empty() ? DefaultStatePath(FOptions) : FOptions.StateFile;
   TPlatform platform;
   if (FOptions.Sim) {
@@ -95,21 +204,27 @@ TZuGen4& TToolContext::Generator() {
   };
   std::error_code ec;
   if (fs::exists(FStatePath, ec)) {
-    bool wrong = false;
-    gen->OnErrorFile = [&wrong](TObject*) { wrong = true; };
+    // A pipe or device is refused without being opened; a file cut short or
+    // of another kind changes nothing.
     try {
-      gen->LoadFromFile(FStatePath);
-    } catch (const EInOutError&) {
-      throw EToolError(ExitFile, "cannot read the state file " + FStatePath);
+      LoadSettingsStrict(*gen, FStatePath);
+    } catch (const EFileError& e) {
+      throw EToolError(ExitFile, "cannot read the state file " + FStatePath + ": " + e.Reason() +
+                                     (e.ErrorNumber() == 0 ? "; remove it to start from the defaults, or name "
+                                                             "another one with --state"
+                                                           : ""));
     }
-    gen->OnErrorFile = nullptr;
-    if (wrong)
-      throw EToolError(ExitFile, "the state file " + FStatePath +
-                                     " is no settings file; remove it to start from the defaults, or name "
-                                     "another one with --state");
   }
   FForced.clear();
+  FRecorder.reset();
   FGen = std::move(gen);
+  if (!FOptions.Record.empty()) {
+    try {
+      FRecorder = std::make_unique<TZuGen4Recorder>(*FGen, FOptions.Record);
+    } catch (const EInOutError& e) {
+      throw EToolError(ExitFile, e.what());
+    }
+  }
   return *FGen;
 }
 
@@ -151,6 +266,8 @@ TZuGen4& TToolContext::Device() {
 }
 
 void TToolContext::Commit() {
+  // A setup no engine can send is refused before the device is touched.
+  CheckSendable(Generator());
   TZuGen4& gen = Device();
   gen.UpdateMode();
   SaveState();
@@ -161,18 +278,12 @@ void TToolContext::SaveState() {
   const fs::path path(FStatePath);
   std::error_code ec;
   if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
-  // Written aside and renamed, so that a failed save never leaves half a state.
-  const std::string tmp = FStatePath + ".new";
+  // The library writes a temporary file of its own beside the state and puts
+  // it in the state's place in one step: a failed save leaves the old state.
   try {
-    gen.SaveToFile(tmp);
-  } catch (const EInOutError&) {
-    std::remove(tmp.c_str());
-    throw EToolError(ExitFile, "cannot write the state file " + FStatePath);
-  }
-  fs::rename(tmp, path, ec);
-  if (ec) {
-    std::remove(tmp.c_str());
-    throw EToolError(ExitFile, "cannot write the state file " + FStatePath + ": " + ec.message());
+    gen.SaveToFile(FStatePath);
+  } catch (const EFileError& e) {
+    throw EToolError(ExitFile, "cannot write the state file " + FStatePath + ": " + e.Reason());
   }
 }
 

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "zugen4/ZuRecording.h"
 #include "zugen4/Zugen4.hpp"
 #include "zugen4/sim/SimInstrument.h"
 
@@ -59,12 +60,14 @@ enum TExitCode : int {
 };
 
 struct TToolOptions {
-  bool Sim = false;       // the simulated instrument instead of a USB device
-  int Device = 0;         // which USB device
-  std::string Serial;     // when set, the USB device with this serial number (Device is then unused)
-  bool Trace = false;     // print every frame and block as it is sent
-  std::string StateFile;  // empty: the default one for the device (see DefaultStatePath)
-  bool Wait = false;      // wait for the state file's lock instead of failing
+  bool Sim = false;          // the simulated instrument instead of a USB device
+  int Device = 0;            // which USB device
+  std::string Serial;        // when set, the USB device with this serial number (Device is then unused)
+  bool Trace = false;        // print every frame and block as it is sent
+  std::string StateFile;     // empty: the default one for the device (see DefaultStatePath)
+  bool Wait = false;         // wait for the state file's lock instead of failing
+  std::string Record;        // append every plan sent to this file (ZuRecording.h)
+  bool DeviceGiven = false;  // --device was given (replay then sends to the instrument)
 };
 
 // $XDG_STATE_HOME/zugen4/ or ~/.local/state/zugen4/, then "sim.zg4",
@@ -130,6 +133,7 @@ class TToolContext {
   std::unique_ptr<Sim::TSimPlatform> FSim;
   std::shared_ptr<TToolDriver> FDriver;
   std::unique_ptr<TZuGen4> FGen;
+  std::unique_ptr<TZuGen4Recorder> FRecorder;  // before FGen goes, it goes
   std::vector<std::string> FForced;
   int FLockFd = -1;  // the state file's lock, held once taken
 };

@@ -8,8 +8,11 @@ gen.activate()
 with gen.batch():
     gen.ChA.Frequency = 1000.0  # kHz, the bottom of the sweep
     gen["ChA.LFM.FreqTop"] = 5000
+    # Every time first: a sweep entered with a time outside its range is refused.
     gen.ChA.LFM.Tinc0 = 1000
+    gen.ChA.LFM.Tinc1 = 10
     gen.ChA.LFM.Tdec0 = 1000
+    gen.ChA.LFM.Tdec1 = 10
     gen.ChA.Mode = "LFM"
 try:
     gen.ChA.LFM.FreqTop = 500  # below the bottom: refused, nothing changes

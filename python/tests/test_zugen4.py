@@ -64,6 +64,12 @@ def test_every_path_is_an_attribute_that_reads_and_takes_its_value_back(gen):
     ("ChA.Mode", "ZGMdC_warp", ValueError, ["ZGMdC_warp"]),
     ("ChA.Frequncy", 1000, KeyError, ["ChA.Frequncy"]),
     ("ChA.Frequency", [1], TypeError, ["ChA.Frequency"]),
+    ("ChA.Frequncy", 1000, KeyError, ["did you mean ChA.Frequency?"]),
+    ("ChA.Frequency", "5 %", ValueError, ["% does not convert to kHz"]),
+    # True is no number here, though Python counts it as 1.
+    ("ChA.Amplitude", True, TypeError, ["ChA.Amplitude", "True"]),
+    ("ChA.IntModulation.Fm", False, TypeError, ["ChA.IntModulation.Fm"]),
+    ("cha.mode", True, TypeError, ["ChA.Mode"]),
 ])
 def test_a_bad_value_raises_naming_property_value_and_range(gen, path, value, error, words):
     with pytest.raises(error) as info:
@@ -189,7 +195,31 @@ def test_tables_come_as_samples_without_touching_the_instrument(gen):
     assert len(set(int(v) for v in table)) == 2  # a rectangle has two levels
     if zugen4._numpy is not None:
         assert table.dtype.name == "int64"
-    assert len(gen.ChB.DDSMod.table()) > 1
+    # Keying loads states, not a table: said as every face says it.
+    with pytest.raises(ValueError, match="keying download no table"):
+        gen.ChB.DDSMod.table()
+    gen.ChB.DDSMod.Mode = "ZGTMs_User"
+    info = gen.ChB.DDSMod.table_info()
+    assert len(info.codes) == len(info.values) > 1 and info.step_seconds > 0
+
+
+def test_preview_and_refusals_send_nothing(gen, tmp_path):
+    gen.activate()
+    gen.sim.clear_trace()
+    plan = gen.preview({"ChB.Mode": "IntModulation", "ChB.IntModulation.Fm": 5000})
+    assert gen.sim.frames() == [] and plan.duration_ms == 20 * sum(s.kind == "frame" for s in plan.steps)
+    gen.record(tmp_path / "rec.txt")
+    gen.set_many({"ChB.Mode": "IntModulation", "ChB.IntModulation.Fm": 5000})
+    sent = [e.data for e in gen.sim.trace() if e.kind in ("frame", "block")]
+    assert sent == [s.bytes for s in plan.steps]
+    assert "plan " in (tmp_path / "rec.txt").read_text()
+    gen.sim.clear_trace()
+    # Double internal modulation at 1 Hz cannot be sent: refused whole.
+    with pytest.raises(ValueError, match="ChB.IntModulation.Fm: 1 cannot be sent"):
+        gen.set_many({"ChA.Mode": "IntModulation", "ChB.IntModulation.Fm": 1})
+    with pytest.raises(ValueError, match="set it first"):
+        gen.set_many({"ChA.Mode": "LFM"})
+    assert gen.sim.frames() == [] and gen.ChB.IntModulation.Fm == 5000
 
 
 EXAMPLES = sorted((pathlib.Path(__file__).parents[2] / "examples" / "python").glob("*.py"))
@@ -200,3 +230,41 @@ def test_example_scripts_run_on_the_simulator(script):
     done = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, timeout=60)
     assert done.returncode == 0, done.stderr
     assert done.stdout
+
+
+@pytest.mark.parametrize("path, text, read", [
+    ("ChA.Frequency", "2 MHz", 2000.0),
+    ("ChA.Frequency", "1500kHz", 1500.0),
+    ("ChB.IntModulation.Fm", "5kHz", 5000),
+    ("ChA.Amplitude", "50%", 50.0),
+    ("ChA.Phase", "90deg", 90.0),
+    ("cha.frequency", "1.5MHz", 1500.0),
+    ("ChA.Mode", "intmod", Modes.ZGMdC_IntModulation),
+    ("ChA.IntModulation.CC", "-0", 0.0),
+])
+def test_texts_take_units_names_and_any_case(gen, path, text, read):
+    gen[path] = text
+    value = gen[zugen4.Generator._info(gen, path)["path"]]
+    assert value == read and str(value) != "-0.0"
+
+
+def test_a_with_block_opens_and_detaches_and_reset_goes_back_to_the_defaults():
+    sim = zugen4.Simulator()
+    with zugen4.Generator(sim=sim) as g:
+        assert g.Active
+        g.ChA.Mode = "sine"
+        g.ChA.Frequency = "2 MHz"
+        assert "ChA gen (2000 kHz, 100 %)" in repr(g) and "ChB off" in repr(g)
+        sent = len(sim.frames())
+    assert not g.Active and len(sim.frames()) == sent  # no reset on leaving
+    assert "channel A: output on" in sim.state()
+
+    with zugen4.Generator(sim=True) as g:
+        g.ChB.Mode = "intmod"
+        g.ChB.IntModulation.Fm = 500
+        assert "ChB IntModulation (1000 kHz, 100 %, Type freq, Fm 500 Hz)" in repr(g)
+        g.reset()
+        assert g.ChB.Mode == Modes.ZGMdC_off and g.ChB.IntModulation.Fm != 500
+        g.ChA.Mode = "sine"
+        g.close(reset=True)
+        assert not g.Active and "channel A: output off" in g.sim.state()

@@ -15,6 +15,14 @@ the library's property registry; each one's docstring gives its unit and range.
 A value the property refuses raises ValueError naming the property, the value
 and the range; a failing link raises LinkError; a file that cannot be read or
 written raises OSError.
+
+A with block opens the instrument and, on leaving, lets go of it without the
+reset (detach), so the instrument keeps running what it was sent:
+
+    with zugen4.Generator(sim=True) as g:
+        g.ChB.Mode = "intmod"               # modes also by the names people use
+        g["ChB.IntModulation.Fm"] = "5 kHz" # texts may carry a unit
+        g.reset()                           # back to the defaults
 """
 import collections
 import contextlib
@@ -32,10 +40,19 @@ try:
 except ImportError:  # tables come as lists then
     _numpy = None
 
-__all__ = ["Generator", "Simulator", "LinkError", "TraceEntry", "TZuGen4Parameters",
+__all__ = ["Generator", "Simulator", "LinkError", "TraceEntry", "Plan", "PlanStep", "Table", "TZuGen4Parameters",
            "process_messages", "wait_messages", "messages_fd"]
 
 FT_OK, FT_INVALID_HANDLE, FT_DEVICE_NOT_FOUND, FT_DEVICE_NOT_OPENED, FT_IO_ERROR, FT_INSUFFICIENT_RESOURCES = range(6)
+
+Table = collections.namedtuple("Table", "path quantity unit codes values step_seconds divider divider_text")
+Table.__doc__ = ("A table an engine downloads: its codes in play order, their values in unit, the time each "
+                 "reading plays and the engine's timer word.")
+PlanStep = collections.namedtuple("PlanStep", "kind bytes text")
+PlanStep.__doc__ = "One step of a plan: kind ('frame' or 'block'), its bytes, its meaning in realised values."
+Plan = collections.namedtuple("Plan", "steps duration_ms tables text")
+Plan.__doc__ = ("What an update sends, in order (PlanStep), its time at 20 ms a command, the tables it "
+                "downloads (Table) and the whole as text.")
 
 TraceEntry = collections.namedtuple("TraceEntry", "kind time data status line")
 TraceEntry.__doc__ = ("One driver call of the simulated instrument: kind ('open', 'close', 'frame', 'block', "
@@ -194,11 +211,19 @@ def _convert(info, value):
     return cls(value) if cls is not None else value
 
 
+def _check_kind(info, value):
+    # True and False are numbers to Python, but no frequency is "True".
+    if isinstance(value, bool) and info is not None and info["kind"] != "bool":
+        raise TypeError(f"{info['path']}: {value} is no {info['kind']}; give a number or a text "
+                        f"(in {info['unit'] or 'no unit'})")
+
+
 def _make_property(path, info):
     def fget(node):
         return _convert(info, node._gen._g.get(path))
 
     def fset(node, value):
+        _check_kind(info, value)
         node._gen._g.set(path, value)
 
     return property(fget, None if info["read_only"] else fset, doc=_doc(info))
@@ -216,12 +241,28 @@ class _Node:
         return f"<zugen4 {self._path}>"
 
 
+def _array(values, dtype):
+    return _numpy.asarray(values, dtype=dtype) if _numpy is not None else list(values)
+
+
+def _make_table(d):
+    return Table(d["path"], d["quantity"], d["unit"], _array(d["codes"], "int64"), _array(d["values"], "float64"),
+                 d["step_seconds"], d["divider"], d["divider_text"])
+
+
 def _table(node):
-    """The table this engine downloads for the present setup, as samples
-    (a NumPy array when NumPy is installed, else a list). Computed on a
-    scratch simulator: the instrument sees nothing."""
-    samples = node._gen._g.table(node._path)
-    return _numpy.asarray(samples, dtype=_numpy.int64) if _numpy is not None else samples
+    """The table this engine downloads for the present setup, as register
+    codes in play order (a NumPy array when NumPy is installed, else a list).
+    The library plans it on a copy of the setup, as every face does: the
+    instrument sees nothing. ValueError when the engine plays no table as it
+    is set (binary and quadrature keying). table_info() gives the values,
+    step time and divider too."""
+    return _table_info(node).codes
+
+
+def _table_info(node):
+    """The table with what its codes stand for: a zugen4.Table."""
+    return _make_table(node._gen._g.table(node._path))
 
 
 def _build_classes():
@@ -246,6 +287,7 @@ def _build_classes():
         last = node.rpartition(".")[2]
         if last in _TABLE_ENGINES:
             attrs["table"] = _table
+            attrs["table_info"] = _table_info
         attrs["__doc__"] = f"{node}: " + ", ".join(sorted(n for n in members[node]))
         classes[node] = type(last, (_Node,), attrs)
     top = {name: (value if value is not None else _child_property(name, classes))
@@ -300,6 +342,17 @@ def list_devices():
     return found
 
 
+def _defaults_form():
+    """The text form of a generator nobody has changed."""
+    global _DEFAULTS
+    if _DEFAULTS is None:
+        _DEFAULTS = _zugen4._Generator(_zugen4._Simulator(False), 0).write_text_form("ZuGen4")
+    return _DEFAULTS
+
+
+_DEFAULTS = None
+
+
 class Generator:
     """A ZuGen4 generator: two channels (ChA, ChB) with their engines, the
     options and the reference clock, every property named as in the library.
@@ -322,7 +375,7 @@ class Generator:
     # is the generator itself.
     _gen = property(lambda self: self)
 
-    def __init__(self, sim=False, device=0):
+    def __init__(self, sim=False, device=0, record=None):
         if sim is True:
             sim = Simulator()
         elif sim is False or sim is None:
@@ -336,6 +389,8 @@ class Generator:
         object.__setattr__(self, "_nodes", {})
         ref = weakref.ref(self)
         self._g.set_dispatcher(lambda name, ch, value, extra: _dispatch(ref, name, ch, value, extra))
+        if record is not None:
+            self.record(record)
 
     def __setattr__(self, name, value):
         if name in _EVENTS:
@@ -361,11 +416,65 @@ class Generator:
         return _convert(info, value) if info else value
 
     def __setitem__(self, path, value):
+        _check_kind(_PROPS.get(path) or self._info(path), value)
         self._g.set(path, value)
+
+    def _info(self, path):
+        # A path in other letter case is the same property.
+        for p, info in _PROPS.items():
+            if p.lower() == path.lower():
+                return info
+        return None
 
     def __repr__(self):
         where = "simulated" if self.sim else "instrument"
-        return f"<zugen4.Generator {where}, {'active' if self.Active else 'inactive'}>"
+        channels = "; ".join(f"{ch} {self._summary(ch)}" for ch in ("ChA", "ChB"))
+        return f"<zugen4.Generator {where}, {'active' if self.Active else 'inactive'}: {channels}>"
+
+    # What each mode's engine mainly runs with, for repr().
+    _MAIN = {"IntModulation": ("IntModulation.Type", "IntModulation.Fm"),
+             "ExtModulation": ("ExtModulation.Type",), "ExtModulationA12": ("ExtModulation.Type",),
+             "ExtModulationAB1": ("ExtModulation.Type",), "LFM": ("LFM.FreqTop",),
+             "DDSMod": ("DDSMod.Mode", "DDSMod.Type"), "tuning": ("Tuner.Type",)}
+
+    def _summary(self, ch):
+        def shown(path):
+            info = _PROPS[f"{ch}.{path}"]
+            value = self[f"{ch}.{path}"]
+            if isinstance(value, enum.Enum):
+                return value.name.split("_", 1)[-1]
+            return f"{value:g} {info['unit']}".rstrip()
+        mode = shown("Mode")
+        if mode == "off":
+            return "off"
+        parts = [shown("Frequency"), shown("Amplitude")]
+        parts += [f"{path.split('.')[-1]} {shown(path)}" for path in self._MAIN.get(mode, ())]
+        return f"{mode} ({', '.join(parts)})"
+
+    def __enter__(self):
+        """Opens the instrument (when it is not open yet) for the block."""
+        if not self.Active:
+            self.activate()
+        return self
+
+    def __exit__(self, *exc):
+        """Leaving the block detaches: the link is let go without the reset,
+        so the instrument keeps running its setup. g.close(reset=True) inside
+        the block resets and closes instead."""
+        self.close()
+        return False
+
+    def close(self, reset=False):
+        """Lets go of the instrument: detached (it keeps running), or with
+        reset=True reset and closed. Nothing happens when it is not open."""
+        if self.Active:
+            self.deactivate() if reset else self.detach()
+
+    def reset(self):
+        """Brings the setup back to the defaults, as a fresh Generator has
+        them; while active the instrument is sent it (reset, then both
+        channels off) in one update."""
+        self.read_text_form(_defaults_form())
 
     @staticmethod
     def properties():
@@ -404,10 +513,30 @@ class Generator:
             raise
         self._g.end_batch(False)
 
-    def set_many(self, assignments, update=True):
-        """Sets {path: value} or (path, value) pairs all or nothing, then one update."""
+    @staticmethod
+    def _pairs(assignments):
         items = assignments.items() if isinstance(assignments, dict) else assignments
-        self._g.set_many([(p, v.name if isinstance(v, enum.Enum) else str(v)) for p, v in items], update)
+        return [(p, v.name if isinstance(v, enum.Enum) else str(v)) for p, v in items]
+
+    def set_many(self, assignments, update=True, force=False):
+        """Sets {path: value} or (path, value) pairs all or nothing, then one update.
+
+        Refused whole (ValueError, nothing sent) when the values cannot all be
+        kept, or the setup cannot be sent; force=True enters a mode whose
+        engine holds a value outside its range (a sweep without times) anyway."""
+        self._g.set_many(self._pairs(assignments), update, force)
+
+    def preview(self, assignments, force=False):
+        """What set_many(assignments) would send, as a zugen4.Plan, worked out on
+        a copy: nothing is sent and nothing changes. Raises as set_many would."""
+        d = self._g.preview(self._pairs(assignments), force)
+        steps = [PlanStep(s["kind"], s["bytes"], s["text"]) for s in d["steps"]]
+        return Plan(steps, d["duration_ms"], [_make_table(t) for t in d["tables"]], d["text"])
+
+    def record(self, path):
+        """Appends every update sent from now on to a recording (zugen4 replay
+        reads it); None stops recording."""
+        self._g.record(None if path is None else os.fspath(path))
 
     def save(self, path):
         """Writes the settings file; OSError when it cannot be written."""
