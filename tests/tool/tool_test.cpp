@@ -2,14 +2,19 @@
 // temporary state file, its exit code, standard output and error checked.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -225,6 +230,225 @@ TEST_F(Tool, FormErrorNamesFileAndLine) {
   EXPECT_EQ(r.Code, 3);
   EXPECT_NE(r.Err.find(form + ":3: "), std::string::npos) << r.Err;
   EXPECT_EQ(Run({"get", "ChA.Frequency"}).Out, "1000\n");
+}
+
+// What a user types and what comes back, one row per case; each case runs
+// its steps in order on a state of its own.
+struct TStep {
+  std::vector<std::string> Args;
+  int Code;
+  const char* Out;  // "" checks nothing; a leading '=' asks for all of stdout
+  const char* Err;
+  const char* In = "";
+};
+
+struct TUserCase {
+  const char* Name;
+  std::vector<TStep> Steps;
+};
+
+const TUserCase kUserCases[] = {
+    // Values with units, in the property's own unit afterwards.
+    {"UnitsMHzToKHz", {{{"set", "ChA.Frequency=2MHz"}, 0, "", ""}, {{"get", "ChA.Frequency"}, 0, "=2000\n", ""}}},
+    {"UnitsWithSpace", {{{"set", "ChA.Frequency=2 MHz"}, 0, "", ""}, {{"get", "ChA.Frequency"}, 0, "=2000\n", ""}}},
+    {"UnitsKHzToHz",
+     {{{"set", "ChB.IntModulation.Fm=5kHz", "ChB.DDSMod.dF=1500 Hz"}, 0, "", ""},
+      {{"get", "ChB.IntModulation.Fm", "ChB.DDSMod.dF"},
+       0,
+       "=ChB.IntModulation.Fm = 5000\nChB.DDSMod.dF = 1500\n",
+       ""}}},
+    {"UnitsPercentDegrees",
+     {{{"set", "ChA.Amplitude=50%", "ChA.Phase=90deg"}, 0, "", ""},
+      {{"get", "ChA.Amplitude", "ChA.Phase"}, 0, "=ChA.Amplitude = 50\nChA.Phase = 90\n", ""}}},
+    {"UnitThatDoesNotConvert",
+     {{{"set", "ChA.Frequency=5%"}, 3, "", "% does not convert to kHz, the unit of ChA.Frequency"},
+      {{"get", "ChA.Frequency"}, 0, "=1000\n", ""}}},
+    {"MilliIsNotMega", {{{"set", "ChA.Frequency=2mHz"}, 3, "", "2mHz refused (range 400 to 200000 kHz)"}}},
+    {"PathInAnyCase", {{{"set", "cha.frequency=1500kHz"}, 0, "", ""}, {{"get", "CHA.FREQUENCY"}, 0, "=1500\n", ""}}},
+    {"NearMiss", {{{"set", "ChA.Frequncy=2000"}, 3, "", "did you mean ChA.Frequency?"}}},
+    {"ModeNamesPeopleUse",
+     {{{"set", "ChB.Mode=tuning"}, 0, "", ""},
+      {{"set", "ChB.Mode=off", "ChA.Mode=intmod"}, 0, "", ""},
+      {{"get", "ChA.Mode"}, 0, "=ZGMdC_IntModulation\n", ""}}},
+    {"PropsSearchesDescriptions",
+     {{{"props", "deviation"}, 0, "ChA.IntModulation.dF", ""},
+      {{"props", "deviation"}, 0, "    frequency deviation\n", ""}}},
+    // A zero is stored as 0.
+    {"MinusZero", {{{"set", "ChA.IntModulation.CC=-0"}, 0, "", ""}, {{"get", "ChA.IntModulation.CC"}, 0, "=0\n", ""}}},
+    // Files and arguments.
+    {"ExportToStandardOutput", {{{"export", "-"}, 0, "object ZuGen4: TZuGen4\n", ""}}},
+    {"ApplyFromStandardInput",
+     {{{"apply", "-"}, 0, "", "", "object X: TZuGen4\n  ChA.Frequency = 1234\nend\n"},
+      {{"get", "ChA.Frequency"}, 0, "=1234\n", ""}}},
+    {"ApplyFormInAnyCaseTwice",
+     {{{"apply", "-"},
+       3,
+       "",
+       "-:3: ChA.Frequency is given twice (first on line 2)",
+       "object X: TZuGen4\n  ChA.Frequency = 1234\n  cha.frequency = 1300\nend\n"}}},
+    {"SvgToStandardOutput",
+     {{{"set", "ChA.Mode=intmod"}, 0, "", ""}, {{"table", "ChA.IntModulation", "--svg", "-"}, 0, "<polyline", ""}}},
+    {"CommandHelpHasAnExample", {{{"set", "--help"}, 0, "Example:\n  zugen4", ""}}},
+    // What the tool says.
+    {"StateShowsTheEngine",
+     {{{"set", "ChA.Mode=intmod", "ChA.IntModulation.Type=freq", "ChA.IntModulation.Fm=500",
+        "ChA.IntModulation.dF=20kHz"},
+       0,
+       "",
+       ""},
+      {{"state"}, 0, "  modulating freq with sin (CC 0.5) at 500 Hz, deviation 20000 Hz\n", ""}}},
+};
+
+class ToolUser : public Tool, public ::testing::WithParamInterface<TUserCase> {};
+
+TEST_P(ToolUser, Steps) {
+  int n = 0;
+  for (const TStep& s : GetParam().Steps) {
+    SCOPED_TRACE("step " + std::to_string(++n));
+    const TRun r = Run(s.Args, s.In);
+    EXPECT_EQ(r.Code, s.Code) << r.Err;
+    if (s.Out[0] == '=')
+      EXPECT_EQ(r.Out, s.Out + 1);
+    else
+      EXPECT_NE(r.Out.find(s.Out), std::string::npos) << r.Out;
+    EXPECT_NE(r.Err.find(s.Err), std::string::npos) << r.Err;
+  }
+  EXPECT_FALSE(fs::exists(dir / "-")) << "- is standard input or output, never a file";
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, ToolUser, ::testing::ValuesIn(kUserCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(Tool, GlobalOptionsAfterTheCommandAndHelpOnce) {
+  ASSERT_EQ(Run({"set", "ChA.Frequency=1500"}).Code, 0);
+  const std::string state = (dir / "state.zg4").string();
+  const TRun r = Run({"get", "ChA.Frequency", "--sim", "--state", state}, "", false);
+  EXPECT_EQ(r.Code, 0) << r.Err;
+  EXPECT_EQ(r.Out, "1500\n");
+  EXPECT_EQ(r.Err, "") << "the simulator's value is no remembered one";
+  // Without --sim the value comes from the state file, and the tool says so.
+  const TRun real = Run({"get", "ChA.Frequency", "--state", state}, "", false);
+  EXPECT_EQ(real.Out, "1500\n");
+  EXPECT_NE(real.Err.find("the instrument cannot be read back"), std::string::npos) << real.Err;
+  // The exit codes once, in the tool's help; not in a command's.
+  EXPECT_EQ(Count(Run({"--help"}).Out, "Exit codes"), 1);
+  EXPECT_EQ(Count(Run({"get", "--help"}).Out, "Exit codes"), 0);
+}
+
+TEST_F(Tool, SettingsThroughStandardInputAndOutput) {
+  ASSERT_EQ(Run({"set", "ChB.Mode=gen", "ChB.Phase=45"}).Code, 0);
+  const TRun saved = Run({"save", "-"});
+  ASSERT_EQ(saved.Code, 0) << saved.Err;
+  ASSERT_EQ(saved.Out.rfind("ZuG4", 0), 0u);
+  ASSERT_EQ(Run({"reset"}).Code, 0);
+  EXPECT_EQ(Run({"load", "-"}, saved.Out).Code, 0);
+  EXPECT_EQ(Run({"get", "ChB.Phase"}).Out, "45\n");
+  // convert - - reads standard input twice over (kind, then content).
+  const TRun form = Run({"convert", "-", "-"}, saved.Out);
+  EXPECT_EQ(form.Code, 0) << form.Err;
+  EXPECT_NE(form.Out.find("  ChB.Phase = 45\n"), std::string::npos) << form.Out;
+  EXPECT_EQ(Run({"convert", "-", "-"}, form.Out).Out, saved.Out);
+  const TRun cut = Run({"load", "-"}, saved.Out.substr(0, 100));
+  EXPECT_EQ(cut.Code, 4);
+  EXPECT_NE(cut.Err.find("standard input"), std::string::npos) << cut.Err;
+}
+
+TEST_F(Tool, PollOnTheSimulatorReadsAVaryingWave) {
+  ASSERT_EQ(Run({"set", "ChA.Mode=tuning", "ChA.Tuner.ADCTimerInterval=100"}).Code, 0);
+  const TRun r = Run({"poll", "--count", "5"});
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  std::set<long> seen;
+  const std::regex reading(R"(ChA ADC (\d+))");
+  for (auto it = std::sregex_iterator(r.Out.begin(), r.Out.end(), reading); it != std::sregex_iterator(); ++it)
+    seen.insert(std::stol((*it)[1]));
+  EXPECT_GE(seen.size(), 4u) << r.Out;
+  for (long v : seen) EXPECT_TRUE(v > 10000 && v < 60000) << v;
+}
+
+// The shell on a terminal: completion, Ctrl-C, help, the history file.
+class ToolTerminal : public Tool {
+ protected:
+  // Reads what the shell printed until `what` shows up after `from`.
+  bool Await(const std::string& what) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (screen.find(what, from) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      char buf[512];
+      const ssize_t n = read(master, buf, sizeof buf);
+      if (n > 0)
+        screen.append(buf, static_cast<size_t>(n));
+      else if (n < 0 && errno != EAGAIN)
+        return false;
+      else
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    from = screen.find(what, from) + what.size();
+    return true;
+  }
+  void Type(const std::string& keys) { ASSERT_EQ(write(master, keys.data(), keys.size()), ssize_t(keys.size())); }
+
+  int master = -1;
+  std::string screen;
+  size_t from = 0;
+};
+
+TEST_F(ToolTerminal, CompletionCtrlCHelpAndHistory) {
+  if (Run({"shell"}, "help\n").Out.find("Tab completes") == std::string::npos) GTEST_SKIP() << "built without readline";
+  master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  fcntl(master, F_SETFL, O_NONBLOCK);
+  const std::string slave = ptsname(master);
+  const std::string state = (dir / "state.zg4").string();
+  std::vector<std::string> argv = {ZUGEN_TOOL_PATH, "--sim", "--state", state, "shell"};
+  std::vector<char*> cargv;
+  for (std::string& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  std::string xdg = "XDG_STATE_HOME=" + dir.string(), term = "TERM=dumb", home = "HOME=" + dir.string();
+  char* env[] = {xdg.data(), term.data(), home.data(), nullptr};
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);  // the terminal becomes its own
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  for (int fd : {0, 1, 2}) posix_spawn_file_actions_addopen(&fa, fd, slave.c_str(), O_RDWR, 0);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, argv[0].c_str(), &fa, &attr, cargv.data(), env), 0);
+  posix_spawn_file_actions_destroy(&fa);
+  posix_spawnattr_destroy(&attr);
+
+  EXPECT_TRUE(Await("zugen4> "));
+  // A path completes with no space before `=`.
+  Type("set ChA.Freq\t");
+  EXPECT_TRUE(Await("ChA.Frequency"));
+  Type("=1500\n");
+  EXPECT_TRUE(Await("zugen4> "));
+  // Ctrl-C drops the line typed so far and the shell goes on.
+  Type("set ChA.Frequency=3000");
+  EXPECT_TRUE(Await("3000"));
+  Type("\x03");
+  EXPECT_TRUE(Await("zugen4> "));
+  // After `=`, completion offers the property's names.
+  Type("set ChB.Mode=tun\t");
+  EXPECT_TRUE(Await("tuning"));
+  Type("\n");
+  EXPECT_TRUE(Await("zugen4> "));
+  Type("help\n");
+  EXPECT_TRUE(Await("Ctrl-C"));
+  EXPECT_TRUE(Await("zugen4> "));
+  Type("get ChA.Frequency ChB.Mode\n");
+  EXPECT_TRUE(Await("ChA.Frequency = 1500\r\nChB.Mode = ZGMdC_tuning\r\n")) << screen;
+  Type("quit\n");
+  int status = 0;
+  for (int i = 0; i < 2000 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (waitpid(pid, &status, WNOHANG) == 0) kill(pid, SIGKILL), waitpid(pid, &status, 0);
+  close(master);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
+  const std::string history = Slurp(dir / "zugen4" / "shell_history");
+  EXPECT_NE(history.find("set ChA.Frequency=1500"), std::string::npos) << history;
+  EXPECT_EQ(history.find("3000"), std::string::npos) << "a cancelled line is no history";
 }
 
 }  // namespace
