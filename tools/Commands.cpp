@@ -3,6 +3,7 @@
 #include "Commands.h"
 
 #include <fnmatch.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -22,6 +23,7 @@
 #include "zugen4/Timers.h"
 #include "zugen4/ZuModeRules.h"
 #include "zugen4/ZuRegistry.h"
+#include "zugen4/ZuSettingsFile.h"
 #include "zugen4/ZuTextForm.h"
 #include "zugen4/sim/SimModel.h"
 
@@ -38,6 +40,21 @@ void CopySetup(TZuGen4& from, TZuGen4& to) {
   TZuGen4FileStream in;
   in.OpenMemoryForReading(out.MemoryBytes());
   to.ReadDataFromFile(in);
+}
+
+// A pipe or a device named as a file is refused before it is opened: reading
+// or writing it could wait for ever.
+void NeedRegularFile(const std::string& file, const char* verb) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) {
+    if (errno == ENOENT && std::string(verb) == "write") return;
+    throw EToolError(ExitFile, std::string("cannot ") + verb + " " + file + ": " + std::strerror(errno));
+  }
+  if (S_ISDIR(st.st_mode)) throw EToolError(ExitFile, std::string("cannot ") + verb + " " + file + ": Is a directory");
+  if (!S_ISREG(st.st_mode))
+    throw EToolError(ExitFile, std::string("cannot ") + verb + " " + file + ": " +
+                                   (S_ISFIFO(st.st_mode) ? "it is a pipe" : "it is a device or socket") +
+                                   ", not a regular file");
 }
 
 // `-` names standard input or output for every file argument. Standard input
@@ -96,11 +113,12 @@ void WithFileName(const std::string& file, bool writing, Fn fn) {
 
 std::string ReadFile(const std::string& file) {
   if (file == "-") return StandardInput();
+  NeedRegularFile(file, "read");
   std::ifstream s(file, std::ios::binary);
-  if (!s) throw EToolError(ExitFile, "cannot read " + file);
+  if (!s) throw EToolError(ExitFile, "cannot read " + file + ": " + std::strerror(errno));
   std::ostringstream text;
   text << s.rdbuf();
-  if (s.bad()) throw EToolError(ExitFile, "cannot read " + file);
+  if (s.bad()) throw EToolError(ExitFile, "cannot read " + file + ": " + std::strerror(errno));
   return text.str();
 }
 
@@ -109,10 +127,12 @@ void WriteFile(const std::string& file, const std::string& text) {
     *gStandard.Out << text << std::flush;
     return;
   }
+  NeedRegularFile(file, "write");
+  errno = 0;
   std::ofstream s(file, std::ios::binary | std::ios::trunc);
   s << text;
   s.close();
-  if (!s) throw EToolError(ExitFile, "cannot write " + file);
+  if (!s) throw EToolError(ExitFile, "cannot write " + file + ": " + (errno ? std::strerror(errno) : "failed"));
 }
 
 bool IsSettingsFile(const std::string& bytes) { return bytes.compare(0, 4, TZuGen4::FIOMetrics) == 0; }
@@ -122,28 +142,24 @@ void ReportForced(TToolContext& ctx) {
   for (const std::string& line : ctx.TakeForcedModes()) ctx.Err() << "note: " << line << '\n';
 }
 
+// Only a whole record is taken: a file cut short, or of another kind or
+// version, changes nothing.
 void LoadSettings(TZuGen4& gen, const std::string& file) {
   if (file == "-") return WithFileName(file, false, [&](const std::string& name) { LoadSettings(gen, name); });
-  if (!IsSettingsFile(ReadFile(file)))
-    throw EToolError(ExitFile, file + " is no settings file (it does not start with the signature ZuG4)");
-  bool wrong = false;
-  gen.OnErrorFile = [&wrong](TObject*) { wrong = true; };
   try {
-    gen.LoadFromFile(file);
-  } catch (const EInOutError&) {
-    gen.OnErrorFile = nullptr;
-    throw EToolError(ExitFile, "cannot read " + file);
+    LoadSettingsStrict(gen, file);
+  } catch (const EFileError& e) {
+    throw EToolError(ExitFile, e.Detail());
   }
-  gen.OnErrorFile = nullptr;
-  if (wrong) throw EToolError(ExitFile, file + " is a settings file of another version");
 }
 
 void SaveSettings(TZuGen4& gen, const std::string& file) {
   if (file == "-") return WithFileName(file, true, [&](const std::string& name) { SaveSettings(gen, name); });
+  NeedRegularFile(file, "write");
   try {
     gen.SaveToFile(file);
-  } catch (const EInOutError&) {
-    throw EToolError(ExitFile, "cannot write " + file);
+  } catch (const EFileError& e) {
+    throw EToolError(ExitFile, e.Detail());
   }
 }
 
@@ -185,7 +201,7 @@ bool Matches(const std::string& pattern, const std::string& path) {
 }
 
 void PrintProps(TToolContext& ctx, const std::string& pattern) {
-  TZuGen4& gen = ctx.Generator();
+  TZuGen4& gen = ctx.View();
   std::ostream& out = ctx.Out();
   int shown = 0;
   for (const TPropInfo& p : ListProperties(gen)) {
@@ -268,73 +284,57 @@ void Poll(TToolContext& ctx, int count) {
   gen.OnADCTimer = nullptr;
 }
 
-// --- table ---
+// --- plans ---
 
-struct TTableInfo {
-  std::vector<uint32_t> Codes;
-  std::string Quantity;  // what a code stands for
-  std::string Unit;
-  std::vector<double> Values;
-  double StepSeconds = 0;
-  std::string Divider;
-};
-
-// The table the engine at `path` would download, computed by letting a
-// scratch copy of the setup run its update on a simulated instrument.
-TTableInfo ComputeTable(TToolContext& ctx, const std::string& path) {
-  const size_t dot = path.find('.');
-  const std::string chName = path.substr(0, dot);
-  const std::string engine = dot == std::string::npos ? "" : path.substr(dot + 1);
-  if ((chName != "ChA" && chName != "ChB") || (engine != "IntModulation" && engine != "DDSMod"))
-    throw EToolError(ExitUsage,
-                     "table takes ChA.IntModulation, ChB.IntModulation, ChA.DDSMod or ChB.DDSMod, not `" + path + "`");
-  auto sim = std::make_shared<Sim::TSimPlatform>();
-  auto gen = ScratchGenerator(sim);
-  CopySetup(ctx.Generator(), *gen);
-  TZuGen4Channel* ch = chName == "ChA" ? static_cast<TZuGen4Channel*>(gen->ChA()) : gen->ChB();
-  const bool intmod = engine == "IntModulation";
-  if (!intmod && ch->DDSMod()->Mode() != ZGTMs_User)
-    throw EToolError(ExitUsage, path + ".Mode is " + GetPropText(*gen, path + ".Mode") +
-                                    ": only the user mode plays a table (binary and quadrature keying load states)");
-  ch->SetMode(intmod ? ZGMdC_IntModulation : ZGMdC_DDSMod);
-  gen->SetActive(true);
-  gen->UpdateMode();
-
-  TTableInfo t;
-  const TMathFunction* f = intmod ? ch->IntModulation()->MathFunction() : ch->DDSMod()->MathFunction();
-  const int w = f->BytesPerReading() == ZBPR_4bytes ? 4 : 2;
-  const uint8_t* r = f->Readings();
-  for (int i = 0; r && (i + 1) * w <= f->ReadingsSize(); ++i) {
-    uint32_t v = 0;
-    for (int b = 0; b < w; ++b) v |= uint32_t{r[i * w + b]} << (8 * (f->DirectRdsBytes() ? b : w - 1 - b));
-    t.Codes.push_back(v);
-  }
-  const TZuGen4AFPModes type = intmod ? ch->IntModulation()->Type() : ch->DDSMod()->Type();
-  for (uint32_t code : t.Codes) {
-    switch (type) {
-      case ZGAFPms_freq: t.Values.push_back(gen->Conv_CodeToFreq(code) / 1000.0); break;
-      case ZGAFPms_ampl: t.Values.push_back(TZuGen4::Conv_CodeToAmpl(code)); break;
-      case ZGAFPms_phase: t.Values.push_back(TZuGen4::Conv_CodeToPhase(intmod ? code : code >> 18)); break;
-    }
-  }
-  t.Quantity = type == ZGAFPms_freq ? "frequency" : type == ZGAFPms_ampl ? "amplitude" : "phase";
-  t.Unit = type == ZGAFPms_freq ? "kHz" : type == ZGAFPms_ampl ? "%" : "deg";
-  if (intmod) {
-    const uint32_t la = ch->IntModulation()->La();
-    t.StepSeconds = static_cast<double>(65536u - la) / TZuGen4IntModulation::F_Ftimer;
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "La 0x%04X (timer clock %d Hz divided by %u)", la, TZuGen4IntModulation::F_Ftimer,
-                  65536u - la);
-    t.Divider = buf;
-  } else {
-    const int tau = ch->DDSMod()->Tau();
-    t.StepSeconds = tau * 10e-9;
-    t.Divider = "Tau " + std::to_string(tau) + " (10 ns ticks per reading)";
-  }
-  return t;
+// A plan as --trace prints frames, then its total time.
+void PrintPlan(TToolContext& ctx, const TZuGen4Plan& plan) {
+  ctx.Out() << plan.Text();
+  ctx.Err() << "note: --dry-run: nothing was sent or remembered\n";
 }
 
-void WriteSvg(const std::string& file, const std::string& title, const TTableInfo& t) {
+void Replay(TToolContext& ctx, const std::string& file) {
+  std::vector<TRecordedPlan> plans;
+  try {
+    std::istringstream text(ReadFile(file));
+    plans = ReadRecording(text, file);
+  } catch (const EBadValue& e) {
+    throw EToolError(ExitFile, std::string(e.what()) + " (not a recording made with --record?)");
+  }
+  const TToolOptions& o = ctx.Options();
+  if (o.Sim || !o.DeviceGiven) {
+    const TReplayResult r = ReplayOnSimulator(plans);
+    ctx.Out() << r.Plans << " plans, " << r.Steps << " steps replayed on the simulated instrument\n" << r.State;
+    for (const std::string& v : r.Violations) ctx.Out() << "protocol violation: " << v << '\n';
+    if (!r.Violations.empty())
+      throw EToolError(ExitRefused, std::to_string(r.Violations.size()) + " protocol violations");
+    return;
+  }
+  // To an instrument: the recorded frames with the instrument's wait, through
+  // the link alone (the remembered setup is not touched).
+  TZuGen4& gen = ctx.Device();
+  for (const TRecordedPlan& r : plans) {
+    TZuGen4Plan sent;
+    sent.Steps.assign(r.Plan.Steps.begin(), r.Plan.Steps.begin() + static_cast<ptrdiff_t>(r.StepsOut()));
+    gen.SendPlan(sent);
+  }
+  ctx.Out() << plans.size() << " plans sent to the instrument\n";
+}
+
+// --- table ---
+
+// The table the engine at `path` would download: the library plans it on a
+// copy of the setup, as every face does.
+TZuGen4PlanTable ComputeTable(TToolContext& ctx, const std::string& path) {
+  try {
+    return ctx.View().PlanTable(path);
+  } catch (const ENoTable& e) {
+    throw EToolError(ExitUsage, e.what());
+  } catch (const EUnknownProperty& e) {
+    throw EToolError(ExitUsage, e.what());
+  }
+}
+
+void WriteSvg(const std::string& file, const std::string& title, const TZuGen4PlanTable& t) {
   constexpr double W = 800, H = 300, M = 40;
   double lo = t.Values.empty() ? 0 : t.Values.front(), hi = lo;
   for (double v : t.Values) lo = std::min(lo, v), hi = std::max(hi, v);
@@ -359,7 +359,7 @@ void WriteSvg(const std::string& file, const std::string& title, const TTableInf
 }
 
 void Table(TToolContext& ctx, const std::string& path, bool csv, const std::string& svg) {
-  const TTableInfo t = ComputeTable(ctx, path);
+  const TZuGen4PlanTable t = ComputeTable(ctx, path);
   std::ostream& out = ctx.Out();
   if (csv) {
     out << "index,code," << t.Quantity << "_" << (t.Unit == "%" ? "percent" : t.Unit) << '\n';
@@ -369,7 +369,7 @@ void Table(TToolContext& ctx, const std::string& path, bool csv, const std::stri
     out << path << ": " << t.Codes.size() << " readings of " << t.Quantity << '\n'
         << "step time: " << std::setprecision(6) << t.StepSeconds * 1e6 << " us (one pass "
         << t.StepSeconds * 1e3 * static_cast<double>(t.Codes.size()) << " ms)\n"
-        << "divider: " << t.Divider << '\n';
+        << "divider: " << t.DividerText << '\n';
   }
   if (!svg.empty()) WriteSvg(svg, path + " (" + std::to_string(t.Codes.size()) + " readings)", t);
 }
@@ -499,15 +499,25 @@ void AddCommands(CLI::App& app, TToolContext& ctx, std::istream* in, bool nested
   auto count = std::make_shared<int>(0);
   auto csv = std::make_shared<bool>(false);
 
+  auto dryRun = std::make_shared<bool>(false);
+  auto force = std::make_shared<bool>(false);
+  auto addDryRun = [dryRun](CLI::App* sub) {
+    sub->add_flag("--dry-run", *dryRun, "Print what would be sent and its time; send and remember nothing");
+  };
+
   CLI::App* set = app.add_subcommand("set", "Set properties (PATH=VALUE ...) and send them in one update");
   set->add_option("ASSIGNMENTS", *words, "e.g. ChA.Mode=IntModulation ChA.IntModulation.Fm=500")->required();
-  set->callback([&ctx, words] {
+  addDryRun(set);
+  set->add_flag("--force", *force,
+                "Enter a mode even when its engine holds a value outside its own range (sent as it is)");
+  set->callback([&ctx, words, dryRun, force] {
     std::vector<std::pair<std::string, std::string>> assignments;
     for (const std::string& w : *words) assignments.push_back(SplitAssignment(w));
     TZuGen4& gen = ctx.Generator();
     ctx.TakeForcedModes();
-    SetProps(gen, assignments, /*update=*/false);
+    SetProps(gen, assignments, TSetOptions{.Update = false, .Force = *force});
     gen.SetAutoUpdate(false);
+    if (*dryRun) return PrintPlan(ctx, gen.PlanUpdate());
     ctx.Commit();
     ReportForced(ctx);
   });
@@ -515,7 +525,7 @@ void AddCommands(CLI::App& app, TToolContext& ctx, std::istream* in, bool nested
   CLI::App* get = app.add_subcommand("get", "Print property values (one: the value; several: PATH = value)");
   get->add_option("PATHS", *words, "e.g. ChA.Frequency")->required();
   get->callback([&ctx, words] {
-    TZuGen4& gen = ctx.Generator();
+    TZuGen4& gen = ctx.View();
     std::vector<std::string> lines;
     for (const std::string& p : *words) lines.push_back(GetPropText(gen, p));
     for (size_t i = 0; i < lines.size(); ++i)
@@ -527,7 +537,7 @@ void AddCommands(CLI::App& app, TToolContext& ctx, std::istream* in, bool nested
   });
 
   app.add_subcommand("show", "Print the whole setup as a text form")->callback([&ctx] {
-    ctx.Out() << WriteTextForm(ctx.Generator());
+    ctx.Out() << WriteTextForm(ctx.View());
   });
 
   CLI::App* props = app.add_subcommand("props", "List properties: type, value, unit, range, enumerators");
@@ -536,31 +546,35 @@ void AddCommands(CLI::App& app, TToolContext& ctx, std::istream* in, bool nested
 
   CLI::App* load = app.add_subcommand("load", "Load a settings file and send it to the instrument");
   load->add_option("FILE", *file, "Settings file")->required();
-  load->callback([&ctx, file] {
+  addDryRun(load);
+  load->callback([&ctx, file, dryRun] {
     TZuGen4& gen = ctx.Generator();
     ctx.TakeForcedModes();
     LoadSettings(gen, *file);
+    if (*dryRun) return PrintPlan(ctx, gen.PlanUpdate());
     ctx.Commit();
   });
 
   CLI::App* save = app.add_subcommand("save", "Save the setup as a settings file");
   save->add_option("FILE", *file, "Settings file")->required();
-  save->callback([&ctx, file] { SaveSettings(ctx.Generator(), *file); });
+  save->callback([&ctx, file] { SaveSettings(ctx.View(), *file); });
 
   CLI::App* apply = app.add_subcommand("apply", "Apply a text form and send it to the instrument");
   apply->add_option("FORM", *file, "Text form")->required();
-  apply->callback([&ctx, file] {
+  addDryRun(apply);
+  apply->callback([&ctx, file, dryRun] {
     TZuGen4& gen = ctx.Generator();
     ctx.TakeForcedModes();
     ApplyForm(gen, *file, ReadFile(*file));
     gen.SetAutoUpdate(false);
+    if (*dryRun) return PrintPlan(ctx, gen.PlanUpdate());
     ctx.Commit();
     ReportForced(ctx);
   });
 
   CLI::App* exp = app.add_subcommand("export", "Write the setup as a text form");
   exp->add_option("FORM", *file, "Text form")->required();
-  exp->callback([&ctx, file] { WriteFile(*file, WriteTextForm(ctx.Generator())); });
+  exp->callback([&ctx, file] { WriteFile(*file, WriteTextForm(ctx.View())); });
 
   CLI::App* convert =
       app.add_subcommand("convert", "Convert a settings file to a text form or back (decided by content)");
@@ -583,13 +597,27 @@ void AddCommands(CLI::App& app, TToolContext& ctx, std::istream* in, bool nested
   table->add_option("--svg", *file2, "Draw the table into an SVG file");
   table->callback([&ctx, file, file2, csv] { Table(ctx, *file, *csv, *file2); });
 
-  app.add_subcommand("reset", "Reset the instrument; the remembered setup goes back to the defaults")->callback([&ctx] {
+  CLI::App* reset = app.add_subcommand("reset", "Reset the instrument; the remembered setup goes back to the defaults");
+  addDryRun(reset);
+  reset->callback([&ctx, dryRun] {
+    if (*dryRun) {
+      TZuGen4Plan plan;
+      const TZuGen4Cmd frame(ZGCN_A, ZGCmd_Reset);
+      plan.AddCommand(frame.Bytes.data(), frame.Bytes.size());
+      plan.Steps.back().Text = "reset";
+      return PrintPlan(ctx, plan);
+    }
     TZuGen4& gen = ctx.Device();
     gen.ResetGen();
     auto defaults = ScratchGenerator(std::make_shared<Sim::TSimPlatform>());
     CopySetup(*defaults, gen);
     ctx.SaveState();
   });
+
+  CLI::App* replay = app.add_subcommand(
+      "replay", "Play a recording (--record) into the simulated instrument, or with --device into an instrument");
+  replay->add_option("FILE", *file, "Recording (- reads standard input)")->required();
+  replay->callback([&ctx, file] { Replay(ctx, *file); });
 
   if (!nested)
     app.add_subcommand("shell", "Read commands from standard input, one per line, with the device kept open");

@@ -14,6 +14,7 @@
 namespace Zu::Tool {
 
 void AddServeCommand(CLI::App& app, TToolContext& ctx);  // tools/serve/
+void AddListCommand(CLI::App& app, TToolContext& ctx);   // tools/ListCommand.cpp
 void AddScpiCommand(CLI::App& app, TToolContext& ctx);   // tools/scpi/
 void AddListCommand(CLI::App& app, TToolContext& ctx);   // tools/ListCommand.cpp
 
@@ -23,7 +24,7 @@ namespace {
 // TRegisterCommand function and add it to this list (tools/serve/ adds
 // `zugen4 serve` this way); its sources join the zugen_tool library from its
 // own CMakeLists.txt.
-const std::vector<TRegisterCommand> kExtensionCommands = {AddServeCommand, AddScpiCommand, AddListCommand};
+const std::vector<TRegisterCommand> kExtensionCommands = {AddServeCommand, AddListCommand, AddScpiCommand};
 
 constexpr const char* kExitCodes =
     "Exit codes:\n"
@@ -32,7 +33,8 @@ constexpr const char* kExitCodes =
     "  2  usage: unknown command or option, missing or malformed argument\n"
     "  3  refused: unknown property, malformed value, or a value outside its range\n"
     "  4  file: cannot be read or written, or is no settings file / text form\n"
-    "  5  no instrument: device not found or busy, or no driver library\n"
+    "  5  no instrument: device not found or busy, or no driver library; or another zugen4\n"
+    "     holds the state file (see --wait); or the panel's port is taken (serve)\n"
     "  6  the link to the instrument failed while sending\n"
     "\n"
     "The setup last sent to each device is kept in a state file (a settings file under\n"
@@ -57,6 +59,9 @@ int ReportFailure(TToolContext& ctx) {
   } catch (const ERefusedValue& e) {
     err << "zugen4: " << e.what() << '\n';
     return ExitRefused;
+  } catch (const EFileError& e) {
+    err << "zugen4: " << e.Detail() << '\n';
+    return ExitFile;
   } catch (const EInOutError& e) {
     err << "zugen4: " << e.what() << '\n';
     return ExitFile;
@@ -83,10 +88,13 @@ void AddGlobalOptions(CLI::App& app, TToolOptions& o) {
         if (!ParseDeviceChoice(text, choice, why)) throw CLI::ValidationError("--device", why);
         o.Device = choice.Index;
         o.Serial = choice.Serial;
+        o.DeviceGiven = true;
       },
       "Which USB device: its index (0 by default) or its serial number (zugen4 list shows both)");
   app.add_flag("--trace", o.Trace, "Print every frame and data block as it is sent");
   app.add_option("--state", o.StateFile, "The state file (default: one per device under the user's state directory)");
+  app.add_flag("--wait", o.Wait, "Wait while another zugen4 holds the state file, instead of failing");
+  app.add_option("--record", o.Record, "Append every update sent to FILE (replay it with `zugen4 replay FILE`)");
   app.set_version_flag("--version", std::string("zugen4 ") + ZUGEN_VERSION_STRING);
 }
 
