@@ -20,10 +20,12 @@ if(TARGET zugen_static)
   set_target_properties(zugen_static PROPERTIES EXPORT_NAME static)
   list(APPEND zugen_installed zugen_static)
 endif()
+# Components, one Debian package each (cmake/Packaging.cmake): Runtime (the
+# shared library), Development, Tool, Python.
 install(TARGETS ${zugen_installed}
   EXPORT ZuGen4Targets
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_COMPONENT Development
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zugen4 DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         COMPONENT Development)
@@ -31,10 +33,22 @@ install(FILES ${ZUGEN_GENERATED_INCLUDE}/zugen4/Version.h DESTINATION ${CMAKE_IN
         COMPONENT Development)
 
 if(TARGET zugen4)
-  # The tool finds the library beside it, wherever the prefix is.
-  file(RELATIVE_PATH zugen_tool_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
-  set_target_properties(zugen4 PROPERTIES INSTALL_RPATH "$ORIGIN/${zugen_tool_to_lib}")
-  install(TARGETS zugen4 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # The tool finds the library beside it, wherever the prefix is (below /usr
+  # the loader looks there anyway).
+  if(NOT CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    file(RELATIVE_PATH zugen_tool_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+    set_target_properties(zugen4 PROPERTIES INSTALL_RPATH "$ORIGIN/${zugen_tool_to_lib}")
+  endif()
+  install(TARGETS zugen4 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Tool)
+  # Its manual page (compressed, as man and Debian expect) and bash completion.
+  set(zugen_man ${PROJECT_BINARY_DIR}/zugen4.1.gz)
+  add_custom_command(OUTPUT ${zugen_man}
+    COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/docs/zugen4.1 > ${zugen_man}
+    DEPENDS ${PROJECT_SOURCE_DIR}/docs/zugen4.1 VERBATIM)
+  add_custom_target(zugen_man ALL DEPENDS ${zugen_man})
+  install(FILES ${zugen_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Tool)
+  install(FILES ${PROJECT_SOURCE_DIR}/contrib/bash-completion/zugen4
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT Tool)
 endif()
 
 install(EXPORT ZuGen4Targets NAMESPACE ZuGen4:: DESTINATION ${ZUGEN_INSTALL_CMAKEDIR} COMPONENT Development)
@@ -64,3 +78,5 @@ foreach(pc zugen4 zugen4-sim)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/${pc}.pc.in ${PROJECT_BINARY_DIR}/${pc}.pc @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
 endforeach()
+
+include(${CMAKE_CURRENT_LIST_DIR}/Packaging.cmake)
