@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -54,8 +57,16 @@ class Tool : public ::testing::Test {
   // Runs the tool with --sim and this test's state file (unless sim is false),
   // stdin from `input`, stdout and stderr into files.
   TRun Run(std::vector<std::string> args, const std::string& input = "", bool sim = true) {
+    return Finish(Start(std::move(args), input, sim));
+  }
+
+  // The same started without waiting; `tag` keeps the files of processes
+  // running at once apart. Finish waits for it (one that hangs is killed
+  // after a minute: exit code 128 + 9).
+  pid_t Start(std::vector<std::string> args, const std::string& input = "", bool sim = true,
+              const std::string& tag = "") {
     if (sim) args.insert(args.begin(), {"--sim", "--state", (dir / "state.zg4").string()});
-    const fs::path in = dir / "stdin", out = dir / "stdout", err = dir / "stderr";
+    const fs::path in = dir / ("stdin" + tag), out = dir / ("stdout" + tag), err = dir / ("stderr" + tag);
     std::ofstream(in) << input;
     std::vector<std::string> argv = {ZUGEN_TOOL_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -68,19 +79,34 @@ class Tool : public ::testing::Test {
     posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0].c_str(), &fa, nullptr, cargv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    tags[pid] = tag;
+    return pid;
+  }
+  TRun Finish(pid_t pid) {
     TRun r;
-    if (posix_spawn(&pid, argv[0].c_str(), &fa, nullptr, cargv.data(), environ) == 0) {
+    const std::string tag = tags[pid];
+    if (pid > 0) {
       int status = 0;
-      waitpid(pid, &status, 0);
+      const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+      while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > end) {
+          kill(pid, SIGKILL);
+          waitpid(pid, &status, 0);
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
       r.Code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    posix_spawn_file_actions_destroy(&fa);
-    r.Out = Slurp(out);
-    r.Err = Slurp(err);
+    r.Out = Slurp(dir / ("stdout" + tag));
+    r.Err = Slurp(dir / ("stderr" + tag));
     return r;
   }
 
   fs::path dir;
+  std::map<pid_t, std::string> tags;
 };
 
 // Refusals and failures: the exit code, and a message naming what was wrong.
@@ -99,7 +125,11 @@ const TRefusal kRefusals[] = {
     {"NoEquals", {"set", "ChA.Frequency"}, true, 2, "expected PATH=VALUE"},
     {"UnknownCommand", {"frobnicate"}, true, 2, "unknown command: frobnicate"},
     {"StateNeedsSim", {"state"}, false, 2, "state needs --sim"},
-    {"MissingFile", {"load", "/nonexistent/x.zg4"}, true, 4, "cannot read /nonexistent/x.zg4"},
+    {"MissingFile",
+     {"load", "/nonexistent/x.zg4"},
+     true,
+     4,
+     "cannot read /nonexistent/x.zg4: No such file or directory"},
     {"NoInstrument",
      {"--device", "3", "set", "ChA.Mode=gen"},
      false,
@@ -230,6 +260,118 @@ TEST_F(Tool, FormErrorNamesFileAndLine) {
   EXPECT_EQ(r.Code, 3);
   EXPECT_NE(r.Err.find(form + ":3: "), std::string::npos) << r.Err;
   EXPECT_EQ(Run({"get", "ChA.Frequency"}).Out, "1000\n");
+}
+
+// Commands that change the state file run one at a time: 50 pairs of `set`
+// on both channels at once lose nothing with --wait; without it a command
+// that finds the state file taken fails, having changed nothing, and says who
+// holds it. Every exit code tells the truth.
+TEST_F(Tool, ConcurrentCommandsLoseNoUpdateAndExitCodesTellTheTruth) {
+  for (int i = 0; i < 50; ++i) {
+    const bool wait = i % 5 != 4;
+    std::vector<std::string> a = {"set", "ChA.Frequency=" + std::to_string(1100 + i)};
+    std::vector<std::string> b = {"set", "ChB.Frequency=" + std::to_string(2100 + i)};
+    if (wait) {
+      a.insert(a.begin(), "--wait");
+      b.insert(b.begin(), "--wait");
+    }
+    const pid_t pa = Start(a, "", true, "a"), pb = Start(b, "", true, "b");
+    const TRun ra = Finish(pa), rb = Finish(pb);
+    const std::string got = Run({"get", "ChA.Frequency", "ChB.Frequency"}).Out;
+    for (const auto& [r, line] : {std::pair{ra, "ChA.Frequency = " + std::to_string(1100 + i) + "\n"},
+                                  std::pair{rb, "ChB.Frequency = " + std::to_string(2100 + i) + "\n"}}) {
+      SCOPED_TRACE("pair " + std::to_string(i) + ": " + r.Err);
+      if (wait || r.Code == 0) {
+        EXPECT_EQ(r.Code, 0);
+        EXPECT_NE(got.find(line), std::string::npos) << got;
+      } else {
+        EXPECT_EQ(r.Code, 5);
+        EXPECT_NE(r.Err.find("is in use by process "), std::string::npos);
+        EXPECT_EQ(got.find(line), std::string::npos) << got;
+      }
+    }
+  }
+}
+
+TEST_F(Tool, AHeldStateFileNamesItsHolderAndWaitWaits) {
+  ASSERT_EQ(Run({"set", "ChA.Frequency=1500"}).Code, 0);
+  const int fd = open((dir / "state.zg4.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(flock(fd, LOCK_EX), 0);
+  ASSERT_EQ(ftruncate(fd, 0), 0);
+  ASSERT_EQ(write(fd, "4242\n", 5), 5);
+  TRun r = Run({"set", "ChA.Frequency=1600"});
+  EXPECT_EQ(r.Code, 5);
+  EXPECT_NE(r.Err.find("state.zg4 is in use by process 4242"), std::string::npos) << r.Err;
+  EXPECT_EQ(Run({"get", "ChA.Frequency"}).Out, "1500\n");  // looking needs no lock
+
+  const pid_t waiting = Start({"--wait", "set", "ChA.Frequency=1700"}, "", true, "w");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(waitpid(waiting, nullptr, WNOHANG), 0) << "it did not wait";
+  close(fd);
+  r = Finish(waiting);
+  EXPECT_EQ(r.Code, 0) << r.Err;
+  EXPECT_NE(r.Err.find("waiting for process 4242"), std::string::npos) << r.Err;
+  EXPECT_EQ(Run({"get", "ChA.Frequency"}).Out, "1700\n");
+}
+
+// State and settings files that must not be used are refused with exit 4 and
+// the reason, at once, changing nothing: a link planted where the old tool
+// put its side file, a read-only state, pipes, and files cut short.
+TEST_F(Tool, OddAndCutFilesAreRefusedAndChangeNothing) {
+  ASSERT_EQ(Run({"set", "ChA.Frequency=1500"}).Code, 0);
+  const fs::path state = dir / "state.zg4", victim = dir / "victim";
+  std::ofstream(victim) << "precious";
+  fs::create_symlink(victim, dir / "state.zg4.new");
+  ASSERT_EQ(Run({"set", "ChA.Frequency=1600"}).Code, 0);
+  EXPECT_EQ(Slurp(victim), "precious");
+  ASSERT_EQ(Run({"set", "ChA.Frequency=1500"}).Code, 0);
+  const std::string whole = Slurp(state);
+
+  ASSERT_EQ(mkfifo((dir / "pipe.zg4").c_str(), 0600), 0);
+  ASSERT_EQ(Run({"save", (dir / "copy.zg4").string()}).Code, 0);
+  struct TCase {
+    std::string Name;
+    std::vector<std::string> Args;
+    std::string Message;
+  };
+  std::vector<TCase> cases = {
+      {"pipe as settings file", {"load", (dir / "pipe.zg4").string()}, "it is a pipe, not a regular file"},
+      {"pipe to save to", {"save", (dir / "pipe.zg4").string()}, "it is a pipe, not a regular file"},
+      {"pipe as state", {"--sim", "--state", (dir / "pipe.zg4").string(), "set", "ChA.Frequency=1600"}, "is a pipe"},
+      {"pipe as state, looking", {"--sim", "--state", (dir / "pipe.zg4").string(), "get", "ChA.Frequency"}, "pipe"},
+  };
+  for (const size_t cut : {8, 9, 21, 100, 237, 400, 474}) {
+    const std::string name = "cut" + std::to_string(cut) + ".zg4";
+    std::ofstream(dir / name, std::ios::binary) << whole.substr(0, cut);
+    const std::string reason =
+        "it ends at byte " + std::to_string(cut) + ", inside the settings record (a whole settings file is 475 bytes)";
+    cases.push_back({name, {"load", (dir / name).string()}, reason});
+    cases.push_back({name + " as state", {"--sim", "--state", (dir / name).string(), "set", "ChB.Phase=90"}, reason});
+  }
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const bool own = c.Args[0] == "--sim";
+    const fs::path file = own ? fs::path(c.Args[2]) : fs::path();
+    const std::string before = own && fs::is_regular_file(file) ? Slurp(file) : "";
+    const TRun r = Run(c.Args, "", !own);
+    EXPECT_EQ(r.Code, 4) << r.Err;
+    EXPECT_NE(r.Err.find(c.Message), std::string::npos) << r.Err;
+    if (own && fs::is_regular_file(file)) {
+      EXPECT_EQ(Slurp(file), before);
+    }
+    EXPECT_EQ(Slurp(state), whole);
+  }
+
+  chmod(state.c_str(), 0444);
+  const TRun r = Run({"set", "ChA.Frequency=1700"});
+  EXPECT_EQ(r.Code, 4);
+  EXPECT_NE(r.Err.find("read-only"), std::string::npos) << r.Err;
+  EXPECT_EQ(Slurp(state), whole);
+  struct stat st {};
+  ASSERT_EQ(stat(state.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0444u);
+  EXPECT_EQ(Run({"get", "ChA.Frequency"}).Out, "1500\n");
 }
 
 // What a user types and what comes back, one row per case; each case runs
