@@ -56,6 +56,7 @@ constexpr uint32_t kMinTimerStepMs = 10;
 // reading (so that our answer is not lost to a reset).
 constexpr size_t kLingerBytes = 1024 * 1024;
 constexpr auto kLingerTime = std::chrono::seconds(1);
+constexpr int kStreamSendBuffer = 64 * 1024;
 
 std::string Chunk(std::string_view data) {
   char size[20];
@@ -373,6 +374,9 @@ void TSession::Linger() {
 
 void TSession::StartStream(uint64_t from) {
   FStream.expires_never();
+  // What the system holds for a stream that is not read counts too.
+  beast::error_code ignored;
+  FStream.socket().set_option(asio::socket_base::send_buffer_size(kStreamSendBuffer), ignored);
   FServer.Streams.insert(this);
   FServer.ScheduleKeepAlive();
   std::string out =

@@ -28,7 +28,10 @@ using namespace std::chrono_literals;
 // A raw client socket on 127.0.0.1 whose reads give up after `timeout`.
 class TRawClient {
  public:
-  explicit TRawClient(int port, std::chrono::milliseconds timeout = 5000ms) : FFd(socket(AF_INET, SOCK_STREAM, 0)) {
+  // receiveBuffer: the socket's receive buffer in bytes (0: the system's).
+  explicit TRawClient(int port, std::chrono::milliseconds timeout = 5000ms, int receiveBuffer = 0)
+      : FFd(socket(AF_INET, SOCK_STREAM, 0)) {
+    if (receiveBuffer) setsockopt(FFd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     timeval tv{static_cast<time_t>(timeout.count() / 1000), static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
     setsockopt(FFd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     sockaddr_in a{};
@@ -206,6 +209,23 @@ TEST_F(PanelAbuse, SilentAndTricklingClientsAreDropped) {
   EXPECT_TRUE(afterAnswer.ReadToEnd());
   EXPECT_TRUE(trickling.ReadToEnd());
   EXPECT_EQ(trickling.Received().find("200 OK"), std::string::npos);
+}
+
+// A browser that stops taking its events is let go once it is far behind,
+// instead of the panel keeping every event for it.
+TEST_F(PanelAbuse, AWatcherThatDoesNotReadIsLetGo) {
+  TServeOptions options;
+  options.StreamBacklog = 16 * 1024;
+  Start(options);
+  TRawClient stuck(FPort, 5000ms, 4096);
+  ASSERT_TRUE(stuck.Send(Request("GET", "/api/events", FPort, FToken)));
+  for (int i = 0; i < 400; ++i) {
+    TRawClient change(FPort);
+    ASSERT_TRUE(
+        change.Send(Request("POST", "/api/setup", FPort, FToken, R"({"ChA.Phase": )" + std::to_string(i % 360) + "}")));
+    ASSERT_EQ(change.ReadAnswer(), 200);
+  }
+  EXPECT_TRUE(stuck.ReadToEnd()) << stuck.Received().size();
 }
 
 TEST_F(PanelAbuse, StopsAtOnceOnSigtermWhateverClientsDo) {
