@@ -13,8 +13,12 @@
 Every property of the library is here under its own name and path, made from
 the library's property registry; each one's docstring gives its unit and range.
 A value the property refuses raises ValueError naming the property, the value
-and the range; a failing link raises LinkError; a file that cannot be read or
-written raises OSError.
+and the range; a failing link raises LinkError, also in a tuner's poll
+(process_messages(), sim.advance()); a file that cannot be read or written
+raises OSError with errno, strerror and filename (a settings file cut short,
+a pipe or a device: errno EINVAL, strerror saying what is wrong, and nothing
+changes). Every call that waits (a link's 20 ms per command, wait_messages())
+lets other Python threads run meanwhile.
 
 A with block opens the instrument and, on leaving, lets go of it without the
 reset (detach), so the instrument keeps running what it was sent:
