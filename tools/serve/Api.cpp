@@ -17,6 +17,7 @@
 #include "FrameLog.h"
 #include "zugen4/ZuModeRules.h"
 #include "zugen4/ZuRegistry.h"
+#include "zugen4/ZuSettingsFile.h"
 #include "zugen4/sim/SimInstrument.h"
 #if __has_include("zugen4/ZuTextForm.h")
 #include "zugen4/ZuTextForm.h"
@@ -505,10 +506,13 @@ TResult TPanelApi::PutSettings(std::string_view body, bool form) {
       return Error(501, "no text forms", "this build reads and writes settings files only");
 #endif
     } else {
-      if (!IsCompleteSettings(body))
+      if (!IsCompleteSettings(body)) {
+        const std::string fault = SettingsRecordFault(body);  // where a cut one ends, and the size of a whole one
         return Error(422, "not a settings file",
-                     "the upload is no complete settings file of this generator (" + std::to_string(body.size()) +
-                         " bytes); nothing was changed");
+                     "the upload is no complete settings file of this generator: " +
+                         (fault.empty() ? std::string("it holds values no property takes") : fault) +
+                         "; nothing was changed");
+      }
       LoadSettings(FGen, body);
     }
     // A generator without automatic update (the tool's) sends the loaded

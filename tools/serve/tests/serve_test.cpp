@@ -294,6 +294,9 @@ TEST_F(Panel, SettingsFileRoundTripAndDamagedUploads) {
     auto r = Client().Put("/api/settings", Auth(), d, "application/octet-stream");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 422) << d.size();
+    if (d.size() == bytes.size() / 2) {
+      EXPECT_NE(r->body.find("ends at byte " + std::to_string(d.size())), std::string::npos) << r->body;
+    }
     EXPECT_EQ(ValueOf("ChA.Frequency"), 3000);
   }
   auto loaded = Client().Put("/api/settings", Auth(), bytes, "application/octet-stream");
