@@ -364,7 +364,11 @@ class TPyGen {
   // Only a whole record is taken: a file cut short or of another kind changes
   // nothing and raises OSError naming the fault.
   void Load(const std::string& file) {
-    Run([&] { LoadSettingsStrict(*FGen, file, TFileNameEncoding::Utf8); });
+    Run([&] {
+      // A record no engine can send changes nothing either.
+      PreviewChange(*FGen, [&](TZuGen4& copy) { LoadSettingsStrict(copy, file, TFileNameEncoding::Utf8); });
+      LoadSettingsStrict(*FGen, file, TFileNameEncoding::Utf8);
+    });
   }
 
   std::string WriteTextForm(const std::string& name) {

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "zugen4/Version.h"
 #include "zugen4/zugen4.h"
 
 namespace {
@@ -275,6 +276,73 @@ TEST(HandleInterface, SettingsFilesAndOpenFailures) {
   EXPECT_EQ(zg_activate(other), ZG_ERR_LINK);
   EXPECT_THAT(zg_last_error(), HasSubstr("opening the instrument (USB device 2) failed"));
   zg_destroy(other);
+}
+
+// A device by serial number is looked up when it is opened; the device list
+// hands out only what it found; the version is the build's.
+TEST(Handles, DevicesBySerialNumberTheListAndTheVersion) {
+  zg_gen* g = nullptr;
+  EXPECT_EQ(zg_create_serial(nullptr, &g), ZG_ERR_ARGUMENT);
+  EXPECT_EQ(zg_create_serial("", &g), ZG_ERR_ARGUMENT);
+  EXPECT_THAT(zg_last_error(), HasSubstr("the serial number is empty"));
+  ASSERT_EQ(zg_create_serial("NOSUCH42", &g), ZG_OK);
+  EXPECT_EQ(zg_activate(g), ZG_ERR_LINK);
+  EXPECT_THAT(zg_last_error(), HasSubstr("no device with serial number NOSUCH42"));
+  zg_destroy(g);
+
+  size_t count = 99;
+  const char* problems = nullptr;
+  ASSERT_EQ(zg_list_devices(&count, &problems), ZG_OK);
+  ASSERT_NE(problems, nullptr);
+  zg_device_info info{};
+  EXPECT_EQ(zg_device_at(count, &info), ZG_ERR_ARGUMENT);
+  EXPECT_EQ(zg_list_devices(nullptr, nullptr), ZG_ERR_ARGUMENT);
+  EXPECT_STREQ(zg_version(), ZUGEN_VERSION_STRING);
+}
+
+}  // namespace
+
+namespace {
+
+std::string Text(int (*fn)(zg_gen*, const char*, char*, size_t, size_t*), zg_gen* g, const char* arg, int* rc) {
+  size_t needed = 0;
+  *rc = fn(g, arg, nullptr, 0, &needed);
+  if (*rc != ZG_ERR_BUFFER) return {};
+  std::string text(needed, '\0');
+  *rc = fn(g, arg, text.data(), text.size(), &needed);
+  text.resize(text.empty() ? 0 : needed - 1);
+  return text;
+}
+
+TEST(HandleInterface, PreviewTableAndRefusalsBeforeTheFirstFrame) {
+  Gen g;
+  ASSERT_EQ(zg_activate(g), ZG_OK);
+  ASSERT_EQ(zg_set_text(g, "ChA.Mode", "IntModulation"), ZG_OK);
+  ASSERT_EQ(zg_set_text(g, "ChA.IntModulation.Fm", "1"), ZG_OK);
+  zg_sim_clear_trace(g);
+  int rc = 0;
+  // What the change would send, as the update then sends it.
+  const std::string plan = Text(zg_preview, g, "ChB.Mode=gen; ChB.Frequency = 3000", &rc);
+  ASSERT_EQ(rc, ZG_OK) << zg_last_error();
+  EXPECT_THAT(plan, AllOf(HasSubstr("B freq"), HasSubstr("3000.000 kHz"), HasSubstr(" ms\n")));
+  EXPECT_TRUE(g.Lines().empty());
+  // Double internal modulation at 1 Hz: refused whole, naming the value.
+  EXPECT_EQ(zg_set_text(g, "ChB.Mode", "IntModulation"), ZG_ERR_REFUSED);
+  EXPECT_THAT(zg_last_error(), HasSubstr("ChA.IntModulation.Fm: 1 cannot be sent"));
+  const char* paths[] = {"ChB.Mode"};
+  const char* texts[] = {"LFM"};
+  EXPECT_EQ(zg_set_many(g, paths, texts, 1), ZG_ERR_REFUSED);
+  EXPECT_THAT(zg_last_error(), HasSubstr("set it first"));
+  EXPECT_TRUE(g.Lines().empty());
+  EXPECT_EQ(zg_set_many_flags(g, paths, texts, 1, ZG_SET_FORCE), ZG_OK) << zg_last_error();
+  EXPECT_FALSE(g.Lines().empty());
+  // Tables from the plan; keying says it plays none.
+  const std::string table = Text(zg_table, g, "ChA.IntModulation", &rc);
+  EXPECT_EQ(rc, ZG_OK) << zg_last_error();
+  EXPECT_THAT(table, HasSubstr("index,code,value\n0,"));
+  Text(zg_table, g, "ChA.DDSMod", &rc);
+  EXPECT_EQ(rc, ZG_ERR_BAD_VALUE);
+  EXPECT_THAT(zg_last_error(), HasSubstr("keying download no table"));
 }
 
 }  // namespace

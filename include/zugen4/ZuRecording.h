@@ -37,7 +37,9 @@ class TZuGen4;
 
 // The plan the generator would send after `change` (applied to a copy of its
 // setup, with automatic updates held); nothing is sent, nothing changes.
-// Whatever `change` or the planning raises leaves as it is.
+// Whatever `change` raises leaves as it is; a setup that cannot be sent
+// raises EUnsendableSetup (CheckSendable). A face that loads a settings file
+// previews the load first, so that such a file changes nothing.
 ZUGEN_API TZuGen4Plan PreviewChange(const TZuGen4& gen, const std::function<void(TZuGen4&)>& change);
 // The same for a request of values, as SetProps takes it.
 ZUGEN_API TZuGen4Plan PreviewProps(const TZuGen4& gen,

@@ -24,6 +24,7 @@
 
 #include "zugen4/Properties.h"
 #include "zugen4/ZuExport.h"
+#include "zugen4/ZuPlan.h"
 
 namespace Zu {
 
@@ -43,7 +44,9 @@ ZUGEN_API bool GetPropBool(const TZuGen4& gen, std::string_view path);
 ZUGEN_API std::string GetPropText(const TZuGen4& gen, std::string_view path);
 
 // Typed and text writes through the property's setter. The update the setter
-// asks for runs as the generator's automatic update permits. ERefusedValue
+// asks for runs as the generator's automatic update permits, after the
+// setter: a refused value sends nothing, and a setup no engine can send is
+// refused (EUnsendableSetup) with nothing changed and nothing sent. ERefusedValue
 // when the setter refused the value (what it changed is put back); EBadValue,
 // EUnknownProperty as above.
 ZUGEN_API void SetPropDouble(TZuGen4& gen, std::string_view path, double value);
@@ -51,13 +54,30 @@ ZUGEN_API void SetPropInt(TZuGen4& gen, std::string_view path, int64_t value);
 ZUGEN_API void SetPropBool(TZuGen4& gen, std::string_view path, bool value);
 ZUGEN_API void SetPropText(TZuGen4& gen, std::string_view path, std::string_view text);
 
+// How a request of several values is taken.
+struct TSetOptions {
+  bool Update = true;  // send one update afterwards (when active)
+  // Enter a mode even when its engine holds a value outside its own range
+  // (a sweep whose times were never set); refused otherwise.
+  bool Force = false;
+};
+
 // Several values at once, in the order given (a value refused at its turn is
 // tried again after the others), with automatic update off; then
 // one update when `update` is true and the generator is active. All or
 // nothing: on the first unknown path, bad text or refused value, everything
 // the call changed is put back (no update is sent) and the exception leaves.
+//
+// Every request is also judged whole: a path given twice, or values that
+// cannot all be kept (two modes the mode rules exclude, a later value that
+// moves an earlier one) raise EConflictingValues; entering a mode whose engine
+// holds a value outside its range raises EConflictingValues unless forced; a
+// setup no engine can send (planned before anything goes out) raises
+// EUnsendableSetup. Each time nothing changes and nothing is sent.
 ZUGEN_API void SetProps(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments,
                         bool update = true);
+ZUGEN_API void SetProps(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments,
+                        const TSetOptions& options);
 
 // A whole setup (every stored property given, as a text form writes it): the
 // values are set starting from the defaults, as a component read from a form
@@ -65,5 +85,13 @@ ZUGEN_API void SetProps(TZuGen4& gen, const std::vector<std::pair<std::string, s
 // before. The defaults are stored directly; then as SetProps, all or nothing.
 ZUGEN_API void SetWholeSetup(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments,
                              bool update = true);
+
+// Raises EUnsendableSetup when the present setup cannot be sent (an engine
+// refuses it while planning), or when it holds a value the instrument cannot
+// take at all (a mode or enumerator that names nothing, a channel frequency
+// beyond the system clock): what a face checks after reading a settings
+// record, before it sends or keeps it.
+// Returns the plan (PlanUpdate) when the setup can be sent.
+ZUGEN_API TZuGen4Plan CheckSendable(const TZuGen4& gen);
 
 }  // namespace Zu

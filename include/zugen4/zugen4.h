@@ -296,6 +296,30 @@ ZUGEN_API int ZUGEN_CALL zg_device_at(size_t index, zg_device_info* info);
  * instrument is found on whatever port it is plugged into. */
 ZUGEN_API int ZUGEN_CALL zg_create_serial(const char* serial, zg_gen** gen);
 
+/* --- plans: what an update sends, worked out before its first frame --- */
+
+/* As zg_set_many, with flags: ZG_SET_FORCE enters a mode even when its
+ * engine holds a value outside its own range (a sweep whose times were never
+ * set), which is refused (ZG_ERR_REFUSED) otherwise. Values that cannot all
+ * be kept (two modes the mode rules exclude, a path given twice) and a setup
+ * no engine can send are refused with nothing changed and nothing sent. */
+enum { ZG_SET_FORCE = 1 };
+ZUGEN_API int ZUGEN_CALL zg_set_many_flags(zg_gen* gen, const char* const* paths, const char* const* texts,
+                                           size_t count, unsigned flags);
+/* What setting `assignments` would send, as text: one "PATH=VALUE" per line
+ * (or separated by ';'); NULL or "" for the present setup. The plan comes one
+ * step a line (time, bytes, meaning), then the total time; nothing is sent
+ * and nothing changes. Refusals as zg_set_many. */
+ZUGEN_API int ZUGEN_CALL zg_preview(zg_gen* gen, const char* assignments, char* buf, size_t size, size_t* needed);
+/* The table the engine at `path` ("ChA.IntModulation", "ChB.DDSMod")
+ * downloads, as CSV: a first line "# QUANTITY in UNIT, step S s, DIVIDER",
+ * then "index,code,value" a reading. ZG_ERR_BAD_VALUE when the engine plays
+ * no table as it is set, the message saying why. */
+ZUGEN_API int ZUGEN_CALL zg_table(zg_gen* gen, const char* path, char* buf, size_t size, size_t* needed);
+/* Appends every update sent from now on to the recording file_name (the
+ * format zugen4 replay reads); NULL stops recording. */
+ZUGEN_API int ZUGEN_CALL zg_record(zg_gen* gen, const char* file_name);
+
 /* The library's version, "0.3.0" (ZUGEN_VERSION_STRING of zugen4/Version.h
  * at build time); a static string. */
 ZUGEN_API const char* ZUGEN_CALL zg_version(void);

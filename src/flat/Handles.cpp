@@ -2,6 +2,7 @@
 // through the registry, their events as C callbacks.
 #include "flat/Handles.h"
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -178,7 +179,8 @@ void DestroyHandle(std::unique_ptr<zg_gen> h) noexcept {
   }
   // The closing events would reach a host that is letting go of the handle.
   h->Handler = nullptr;
-  h->Gen.reset();  // never throws: resets and closes the device when open
+  h->Recorder.reset();  // lets go of the generator first
+  h->Gen.reset();       // never throws: resets and closes the device when open
 }
 
 void DestroyAllHandles() noexcept {
@@ -519,6 +521,9 @@ int ZUGEN_CALL zg_load(zg_gen* gen, const char* file_name) {
     if (int rc = NeedPointer(file_name, "file_name"); rc != ZG_OK) return rc;
     // Only a whole record is taken: a file cut short or of another kind
     // changes nothing, and the message names the fault.
+    // A record no engine can send (stored values out of every range) is
+    // refused as well, before anything changes.
+    PreviewChange(*gen->Gen, [&](TZuGen4& copy) { LoadSettingsStrict(copy, file_name, TFileNameEncoding::Utf8); });
     LoadSettingsStrict(*gen->Gen, file_name, TFileNameEncoding::Utf8);
     return ZG_OK;
   });
@@ -632,6 +637,7 @@ int ZUGEN_CALL zg_sim_violations(zg_gen* gen, char* buf, size_t size, size_t* ne
   return SimOnly(gen, [&](Sim::TSimDriver& sim) -> int {
     std::string text;
     for (const std::string& v : sim.Violations()) text += v + "\n";
+    for (const std::string& v : sim.Model().Violations()) text += v + "\n";
     return CopyOut(text, buf, size, needed);
   });
 }
@@ -768,3 +774,72 @@ int ZUGEN_CALL zg_create_serial(const char* serial, zg_gen** gen) {
 const char* ZUGEN_CALL zg_version(void) { return ZUGEN_VERSION_STRING; }
 
 }  // extern "C"
+
+int ZUGEN_CALL zg_set_many_flags(zg_gen* gen, const char* const* paths, const char* const* texts, size_t count,
+                                 unsigned flags) {
+  return OnGen(gen, [&]() -> int {
+    if (count && (!paths || !texts)) return Fail(ZG_ERR_ARGUMENT, "paths or texts is null");
+    if (flags & ~unsigned{ZG_SET_FORCE}) return Fail(ZG_ERR_ARGUMENT, "flags other than ZG_SET_FORCE");
+    std::vector<std::pair<std::string, std::string>> assignments;
+    for (size_t i = 0; i < count; ++i) {
+      if (!paths[i] || !texts[i])
+        return Fail(ZG_ERR_ARGUMENT, "assignment " + std::to_string(i) + " has a null path or text");
+      assignments.emplace_back(paths[i], texts[i]);
+    }
+    SetProps(*gen->Gen, assignments, TSetOptions{.Update = true, .Force = (flags & ZG_SET_FORCE) != 0});
+    return ZG_OK;
+  });
+}
+
+int ZUGEN_CALL zg_preview(zg_gen* gen, const char* assignments, char* buf, size_t size, size_t* needed) {
+  return OnGen(gen, [&]() -> int {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    const std::string text = assignments ? assignments : "";
+    size_t start = 0;
+    while (start <= text.size()) {
+      size_t end = text.find_first_of(";\n", start);
+      if (end == std::string::npos) end = text.size();
+      std::string item = text.substr(start, end - start);
+      start = end + 1;
+      const size_t first = item.find_first_not_of(" \t\r");
+      if (first == std::string::npos) continue;
+      const size_t eq = item.find('=');
+      if (eq == std::string::npos) return Fail(ZG_ERR_BAD_VALUE, "`" + item.substr(first) + "`: expected PATH=VALUE");
+      auto trim = [](std::string t) {
+        const size_t a = t.find_first_not_of(" \t\r");
+        const size_t b = t.find_last_not_of(" \t\r");
+        return a == std::string::npos ? std::string() : t.substr(a, b - a + 1);
+      };
+      pairs.emplace_back(trim(item.substr(0, eq)), trim(item.substr(eq + 1)));
+    }
+    return CopyOut(PreviewProps(*gen->Gen, pairs).Text(), buf, size, needed);
+  });
+}
+
+int ZUGEN_CALL zg_table(zg_gen* gen, const char* path, char* buf, size_t size, size_t* needed) {
+  return OnGen(gen, [&]() -> int {
+    if (int rc = NeedPointer(path, "path"); rc != ZG_OK) return rc;
+    TZuGen4PlanTable t;
+    try {
+      t = gen->Gen->PlanTable(path);
+    } catch (const ENoTable& e) {
+      return Fail(ZG_ERR_BAD_VALUE, e.what());
+    }
+    std::string text = "# " + t.Quantity + " in " + t.Unit + ", step " + std::to_string(t.StepSeconds) + " s, " +
+                       t.DividerText + "\nindex,code,value\n";
+    char line[64];
+    for (size_t i = 0; i < t.Codes.size(); ++i) {
+      std::snprintf(line, sizeof line, "%zu,%u,%.10g\n", i, t.Codes[i], t.Values[i]);
+      text += line;
+    }
+    return CopyOut(text, buf, size, needed);
+  });
+}
+
+int ZUGEN_CALL zg_record(zg_gen* gen, const char* file_name) {
+  return OnGen(gen, [&]() -> int {
+    gen->Recorder.reset();
+    if (file_name) gen->Recorder = std::make_unique<TZuGen4Recorder>(*gen->Gen, file_name);
+    return ZG_OK;
+  });
+}

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "flat/FlatGuard.h"
+#include "zugen4/ZuRecording.h"
 #include "zugen4/ZuRegistry.h"
 #include "zugen4/Zugen4.hpp"
 #include "zugen4/sim/SimInstrument.h"
@@ -39,6 +40,8 @@ struct zg_gen {
   std::vector<std::string> PropRanges;
   std::vector<Zu::Sim::TTraceEntry> Trace;
   std::vector<std::string> TraceLines;
+  // Goes before the generator (declared after it).
+  std::unique_ptr<Zu::TZuGen4Recorder> Recorder;
 };
 
 namespace Zu::Flat {

@@ -14,6 +14,7 @@
 #include "zugen4/ZuRegistry.h"
 
 #include <algorithm>
+#include <array>
 
 #include "platform/PropTable.h"
 #include "zugen4/Zugen4.hpp"
@@ -116,23 +117,56 @@ TPropInfo CheckWritable(const TPropRef& ref, double value, const std::string& te
 // The setter's verdict: the property reads back what was asked.
 bool ReadsBack(const TPropRef& ref, double value) { return ReadProp(ref) == value; }
 
+void CheckModeEntries(TZuGen4& gen, const TSetupSnapshot& before, const std::array<TZuGen4ModesCommon, 2>& modes);
+
+// Whether the automatic updates of the generator and its channels are on.
+std::array<bool, 3> AutoFlags(const TZuGen4& gen) {
+  return {gen.AutoUpdate(), gen.ChA()->AutoUpdate(), gen.ChB()->AutoUpdate()};
+}
+
+// An update would go out now: active, updating automatically, not held.
+bool WouldSend(const TZuGen4& gen) {
+  return gen.Active() && gen.AutoUpdate() && gen.ComponentState().Contains(csLoading);
+}
+
+// A setup that cannot be sent goes back to `before` and is refused.
+void RefuseUnsendable(TZuGen4& gen, const TSetupSnapshot& before) {
+  try {
+    CheckSendable(gen);
+  } catch (...) {
+    RestoreSnapshot(gen, before);
+    throw;
+  }
+}
+
 void SetChecked(TZuGen4& gen, std::string_view path, double value, const std::string* text) {
   const TPropRef ref = Resolve(gen, path);
   const std::string shown = text ? *text : FormatPropValue(DescribeProp(ref), value);
   const TPropInfo info = CheckWritable(ref, value, shown);
   const TSetupSnapshot before = TakeSnapshot(gen);
+  const auto autoBefore = AutoFlags(gen);
+  const std::array<TZuGen4ModesCommon, 2> modes{gen.ChA()->Mode(), gen.ChB()->Mode()};
+  // The setter runs with updates held: the update it asks for goes out below,
+  // once the value is known to be taken and the setup to be sendable.
   try {
-    ref.Desc->Set(ref.Object, value);
+    WithoutUpdates(gen, [&] { ref.Desc->Set(ref.Object, value); });
   } catch (...) {
-    // A handler of the setter's event threw, or the update failed on the
-    // link. A value the setter did not take goes back; one it took stays
-    // (the link failure says what did not reach the instrument).
+    // A handler of the setter's event threw. A value the setter did not take
+    // goes back; one it took stays.
     if (!ReadsBack(ref, value) && !SameSetup(gen, before)) RestoreSnapshot(gen, before);
     throw;
   }
-  if (ReadsBack(ref, value)) return;
-  if (!SameSetup(gen, before)) RestoreSnapshot(gen, before);
-  throw ERefusedValue(info.Path, shown, RangeText(DescribeProp(ref)));
+  if (!ReadsBack(ref, value)) {
+    if (!SameSetup(gen, before)) RestoreSnapshot(gen, before);
+    throw ERefusedValue(info.Path, shown, RangeText(DescribeProp(ref)));
+  }
+  const auto autoAfter = AutoFlags(gen);
+  bool switchedOn = false;
+  for (size_t i = 0; i < autoAfter.size(); ++i) switchedOn |= autoAfter[i] && !autoBefore[i];
+  if (SameSetup(gen, before) && !switchedOn) return;  // the setter changed nothing: nothing to send
+  CheckModeEntries(gen, before, modes);
+  if (WouldSend(gen)) RefuseUnsendable(gen, before);
+  gen.TryUpdateMode();
 }
 
 }  // namespace
@@ -200,6 +234,11 @@ std::vector<TStep> PlanSteps(TZuGen4& gen, const std::vector<std::pair<std::stri
     TPropRef ref = Resolve(gen, path);
     const double value = ParsePropText(DescribeProp(ref), text);
     CheckWritable(ref, value, text);
+    for (const TStep& earlier : steps)
+      if (earlier.Ref.Desc == ref.Desc && earlier.Ref.Object == ref.Object)
+        throw EConflictingValues(
+            ref.Path, text,
+            "the request gives " + ref.Path + " twice (" + *earlier.Text + " first); give each property once");
     if (ref.Desc == autoUpdate)
       finalAutoUpdate = value != 0.0;
     else
@@ -251,8 +290,65 @@ const TDefaults& Defaults() {
   return defaults;
 }
 
+// Every value asked for is still there once all are set: a later value (or
+// the mode rules it brought) may have moved an earlier one.
+void CheckAllKept(TZuGen4& gen, const std::vector<TStep>& steps) {
+  for (const TStep& step : steps) {
+    if (ReadsBack(step.Ref, step.Value)) continue;
+    const TPropInfo info = DescribeProp(step.Ref);
+    const std::string now = FormatPropValue(info, ReadProp(step.Ref));
+    std::string why = "another value of the same request changed it to " + now;
+    // A mode the other channel's mode switched off: name that mode and the rule.
+    for (TZuGen4Channel* ch : {static_cast<TZuGen4Channel*>(gen.ChA()), static_cast<TZuGen4Channel*>(gen.ChB())}) {
+      const TPropRef mode =
+          ResolveProp(TZuGen4::Published(), &gen, (ch->IsChannelA() ? "ChA" : "ChB") + std::string(".Mode"));
+      if (!(mode.Desc == step.Ref.Desc && mode.Object == step.Ref.Object)) continue;
+      TZuGen4Channel* other = ch->GetOtherCh();
+      const TZuGen4ModeChange rule = ApplyModeRules(other->ChannelType(), other->Mode(),
+                                                    static_cast<TZuGen4ModesCommon>(static_cast<int>(step.Value)));
+      const std::string otherPath = other->IsChannelA() ? "ChA.Mode" : "ChB.Mode";
+      why = otherPath + " = " + GetPropText(gen, otherPath) + " in the same request switches it to " + now;
+      if (*rule.Rule) why += " (" + std::string(rule.Rule) + ")";
+      why += "; ask for modes that can run together, or set them one at a time";
+    }
+    throw EConflictingValues(info.Path, *step.Text, why);
+  }
+}
+
+bool InRange(const TPropInfo& info, double v) {
+  if (!info.HasRange) return true;
+  if (v < info.Min || (info.MinExcluded && v == info.Min)) return false;
+  if (v > info.Max || (info.MaxExcluded && v == info.Max)) return false;
+  return true;
+}
+
+// Entering a mode runs its engine with the values it holds: one outside its
+// own range (a sweep whose times were never set) would be sent as it is.
+void CheckModeEntries(TZuGen4& gen, const TSetupSnapshot& before, const std::array<TZuGen4ModesCommon, 2>& modes) {
+  TZuGen4Channel* const channels[] = {gen.ChA(), gen.ChB()};
+  for (int i = 0; i < 2; ++i) {
+    TZuGen4Channel* ch = channels[i];
+    if (ch->Mode() == modes[i]) continue;
+    const std::string name = ch->IsChannelA() ? "ChA" : "ChB";
+    for (const auto& engine : ch->Engines()) {
+      if (!engine->Serves(ch->Mode())) continue;
+      const std::string prefix = name + "." + engine->EngineName() + ".";
+      for (const TPropInfo& info : ListProperties(gen)) {
+        if (info.Path.rfind(prefix, 0) != 0 || !info.Stored || info.ReadOnly) continue;
+        const double v = GetPropDouble(gen, info.Path);
+        if (InRange(info, v)) continue;
+        const std::string mode = GetPropText(gen, name + ".Mode");
+        RestoreSnapshot(gen, before);
+        throw EConflictingValues(name + ".Mode", mode,
+                                 info.Path + " is " + FormatPropValue(info, v) + ", outside its range " +
+                                     RangeText(info) + ": set it first (or force the mode to send it as it is)");
+      }
+    }
+  }
+}
+
 void SetAll(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments, bool update,
-            bool fromDefaults) {
+            bool fromDefaults, bool force = true) {
   bool finalAutoUpdate = true;
   std::vector<TStep> steps = PlanSteps(gen, assignments, finalAutoUpdate);
   if (fromDefaults) {
@@ -283,10 +379,13 @@ void SetAll(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>
       }
     });
     ApplySteps(gen, steps);
+    CheckAllKept(gen, steps);
   } catch (...) {
     RestoreSnapshot(gen, before);
     throw;
   }
+  if (!force) CheckModeEntries(gen, before, {modeA, modeB});
+  if (update && gen.Active()) RefuseUnsendable(gen, before);
   WithoutUpdates(gen, [&] { gen.SetAutoUpdate(finalAutoUpdate); });
   if (fromDefaults && gen.OnChModeChange) {
     // Going back to the defaults stored the modes without an event. A channel
@@ -303,7 +402,33 @@ void SetAll(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>
 }  // namespace
 
 void SetProps(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments, bool update) {
-  SetAll(gen, assignments, update, false);
+  SetAll(gen, assignments, update, false, false);
+}
+
+void SetProps(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments,
+              const TSetOptions& options) {
+  SetAll(gen, assignments, options.Update, false, options.Force);
+}
+
+TZuGen4Plan CheckSendable(const TZuGen4& gen) {
+  // Values the instrument has no code for: an enumerator that names nothing
+  // (a mode byte from a damaged file), a frequency beyond the system clock.
+  for (const TPropInfo& info : ListProperties(gen)) {
+    if (info.Kind != TPropKind::Enum || !info.Stored) continue;
+    const double v = GetPropDouble(gen, info.Path);
+    bool named = false;
+    for (const TPropEnumerator& e : info.Enumerators) named |= static_cast<double>(e.Value) == v;
+    if (!named)
+      throw EUnsendableSetup(info.Path, FormatPropValue(info, v), "names no " + info.Path + " the instrument knows");
+  }
+  for (TZuGen4Channel* ch : {static_cast<TZuGen4Channel*>(gen.ChA()), static_cast<TZuGen4Channel*>(gen.ChB())}) {
+    const std::string path = ch->IsChannelA() ? "ChA.Frequency" : "ChB.Frequency";
+    if (ch->Mode() != ZGMdC_off && (!(ch->Frequency() >= 0.0) || !gen.FreqFitsClock(ch->Frequency() * 1000.0)))
+      throw EUnsendableSetup(path, GetPropText(gen, path),
+                             "beyond what the system clock of " +
+                                 FormatPropValue(DescribeProperty(gen, "GenFreq"), gen.GenFreq()) + " MHz can produce");
+  }
+  return gen.PlanUpdate();
 }
 
 void SetWholeSetup(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments, bool update) {

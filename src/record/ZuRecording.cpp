@@ -52,7 +52,7 @@ TZuGen4Plan PreviewChange(const TZuGen4& gen, const std::function<void(TZuGen4&)
   copy.ReadDataFromFile(in);
   // The copy never holds csLoading: nothing it is told sends an update.
   if (change) change(copy);
-  return copy.PlanUpdate();
+  return CheckSendable(copy);
 }
 
 TZuGen4Plan PreviewProps(const TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments,
