@@ -511,6 +511,10 @@ bool TZuGen4FileStream::OpenForReading(const std::string& fileName, TFileNameEnc
     Fail(cond.category() == std::generic_category() ? cond.value() : 0, ec.message());
     return false;
   }
+  if (status.type() == fs::file_type::not_found) {
+    Fail(ENOENT);
+    return false;
+  }
   if (status.type() == fs::file_type::directory) {
     Fail(EISDIR);
     return false;
