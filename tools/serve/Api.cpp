@@ -16,6 +16,7 @@
 #include "EventHub.h"
 #include "FrameLog.h"
 #include "zugen4/ZuModeRules.h"
+#include "zugen4/ZuRecording.h"
 #include "zugen4/ZuRegistry.h"
 #include "zugen4/ZuSettingsFile.h"
 #include "zugen4/sim/SimInstrument.h"
@@ -257,7 +258,7 @@ std::string SettingsBytes(TZuGen4& gen) {
   return file.Read();
 }
 
-TResult ApplySetupJson(TZuGen4& gen, std::string_view body) {
+TResult ApplySetupJson(TZuGen4& gen, std::string_view body, bool previewOnly) {
   // Checked before anything is built: what is built from the body (copies,
   // messages quoting a value) recurses once per level.
   if (NestedDeeperThan(body, kMaxJsonDepth))
@@ -276,7 +277,15 @@ TResult ApplySetupJson(TZuGen4& gen, std::string_view body) {
   // Active is no setter's business: the link opens and closes by activation,
   // after every other value of the request is in place.
   std::optional<bool> activate;
+  // "Force": true enters a mode whose engine holds a value outside its range.
+  bool force = false;
   for (const auto& [path, v] : request.items()) {
+    if (path == "Force") {
+      if (!v.is_boolean())
+        return Error(400, "bad value", "Force: " + v.dump() + " is no boolean", {{"property", path}, {"value", v}});
+      force = v.get<bool>();
+      continue;
+    }
     if (path == "Active") {
       if (!v.is_boolean())
         return Error(400, "bad value", "Active: " + v.dump() + " is no boolean", {{"property", path}, {"value", v}});
@@ -290,9 +299,28 @@ TResult ApplySetupJson(TZuGen4& gen, std::string_view body) {
     assignments.emplace_back(path, std::move(text));
   }
   if (activate == gen.Active()) activate.reset();
+  if (previewOnly) {
+    // What the change would send, worked out on a copy: nothing changes.
+    try {
+      const TZuGen4Plan plan = PreviewProps(gen, assignments, TSetOptions{.Force = force});
+      json steps = json::array();
+      for (const TZuGen4PlanStep& step : plan.Steps)
+        steps.push_back({{"kind", step.Kind == TZuGen4StepKind::Block ? "block" : "frame"},
+                         {"hex", HexText(step.Bytes, 12)},
+                         {"bytes", step.Bytes.size()},
+                         {"text", step.Text}});
+      return Json(200, {{"steps", steps}, {"durationMs", plan.DurationMs()}, {"text", plan.Text()}});
+    } catch (const EUnknownProperty& e) {
+      return Error(400, "unknown property", e.what(), {{"property", e.Path()}});
+    } catch (const EBadValue& e) {
+      return Error(400, "bad value", e.what(), {{"property", e.Path()}, {"value", e.Value()}});
+    } catch (const ERefusedValue& e) {
+      return Error(422, "refused", e.what(), {{"property", e.Path()}, {"value", e.Value()}, {"range", e.Range()}});
+    }
+  }
   TUpdateCounter updates(gen);
   try {
-    if (!assignments.empty()) SetProps(gen, assignments, !activate);
+    if (!assignments.empty()) SetProps(gen, assignments, TSetOptions{.Update = !activate, .Force = force});
     if (activate) {
       gen.SetActive(*activate);
       if (*activate && !gen.Active())
@@ -426,63 +454,33 @@ TResult TPanelApi::PostSetup(std::string_view body) {
 }
 
 TResult TPanelApi::GetTable(std::string_view path) const {
+  // The library plans the table on a copy of the setup, as every face does;
+  // the instrument sees nothing of it.
   const std::string p(path);
-  const bool chA = p.starts_with("ChA.");
-  if (!chA && !p.starts_with("ChB."))
-    return Error(404, "no table", p + ": name an engine of a channel, e.g. ChA.IntModulation");
-  const std::string engine = p.substr(4);
-  TZuGen4ModesCommon mode = ZGMdC_IntModulation;
-  if (engine == "DDSMod")
-    mode = ZGMdC_DDSMod;
-  else if (engine != "IntModulation")
-    return Error(404, "no table", p + ": only IntModulation and DDSMod download a table");
-
-  // The table is what a scratch copy of the setup sends when the channel
-  // enters the engine's mode; the instrument sees nothing of it.
-  TScratch scratch;
-  LoadSettings(scratch.Gen, SettingsBytes(FGen));
-  TZuGen4Channel* ch = chA ? static_cast<TZuGen4Channel*>(scratch.Gen.ChA()) : scratch.Gen.ChB();
-  if (mode == ZGMdC_DDSMod && ch->DDSMod()->Mode() != ZGTMs_User)
-    return Error(422, "no table", p + ": binary and quadrature keying download no table; the user mode does");
-  scratch.Gen.IncludeState(csLoading);
+  TZuGen4PlanTable t;
   try {
-    scratch.Gen.SetActive(true);
-    ch->SetMode(mode);
-  } catch (const Exception& e) {
-    return Error(422, "no table", p + ": " + e.what());
+    t = FGen.PlanTable(p);
+  } catch (const EUnknownProperty& e) {
+    return Error(404, "no table", e.what());
+  } catch (const ENoTable& e) {
+    return Error(422, "no table", e.what());
+  } catch (const ERefusedValue& e) {
+    return Error(422, "no table", e.what());
   }
-  const TMathFunction* f = mode == ZGMdC_DDSMod ? ch->DDSMod()->MathFunction() : ch->IntModulation()->MathFunction();
-  const int n = f->ReadingsCount();
-  const int w = f->BytesPerReading() == ZBPR_4bytes ? 4 : 2;
-  json codes = json::array();
-  if (f->Readings() && f->ReadingsSize() == n * w) {
-    for (int p2 = 0; p2 < n; ++p2) {
-      uint32_t s = 0;
-      for (int b = 0; b < w; ++b) {
-        const int shift = 8 * (f->DirectRdsBytes() ? b : w - 1 - b);
-        s |= uint32_t{f->Readings()[p2 * w + b]} << shift;
-      }
-      codes.push_back(s);
-    }
-  }
-  json out = {{"path", p}, {"length", n}, {"bytesPerReading", w}, {"bytes", f->ReadingsSize()}, {"codes", codes}};
-  if (mode == ZGMdC_IntModulation) {
-    const TZuGen4IntModulation& im = *ch->IntModulation();
-    const char* quantity[] = {"freq", "ampl", "phase"};
-    out["quantity"] = quantity[im.Type() % 3];
-    out["divider"] = im.La();
-    // One reading per 65536 − La ticks of the table timer.
-    const double ticks = 65536.0 - static_cast<double>(im.La());
-    out["stepTimeUs"] = ticks * 1e6 / TZuGen4IntModulation::F_Ftimer;
-  } else {
-    const TZuGen4DDSMod& dm = *ch->DDSMod();
-    out["quantity"] = dm.Type() == ZGAFPms_phase ? "phase" : "freq";
-    out["tau"] = dm.Tau();
-    // The keying engine counts its step time in 10 ns ticks.
-    out["stepTimeUs"] = dm.Tau() * 0.01;
-  }
+  const char* quantity = t.Quantity == "frequency" ? "freq" : t.Quantity == "amplitude" ? "ampl" : "phase";
+  json out = {{"path", p},
+              {"length", t.Codes.size()},
+              {"codes", t.Codes},
+              {"values", t.Values},
+              {"unit", t.Unit},
+              {"quantity", quantity},
+              {"divider", t.Divider},
+              {"dividerText", t.DividerText},
+              {"stepTimeUs", t.StepSeconds * 1e6}};
   return Json(200, out);
 }
+
+TResult TPanelApi::PostPreview(std::string_view body) { return ApplySetupJson(FGen, body, true); }
 
 TResult TPanelApi::GetSettings(bool form) const {
   if (form) {
@@ -499,8 +497,11 @@ TResult TPanelApi::PutSettings(std::string_view body, bool form) {
   FPendingModes.clear();
   TUpdateCounter updates(FGen);
   try {
+    // What cannot be sent (a record's values beyond every range, a form's
+    // modes that cannot run together) changes nothing: tried on a copy first.
     if (form) {
 #ifdef ZUSERVE_HAVE_TEXT_FORM
+      PreviewChange(FGen, [&](TZuGen4& copy) { ReadTextForm(copy, body); });
       ReadTextForm(FGen, body);
 #else
       return Error(501, "no text forms", "this build reads and writes settings files only");
@@ -513,6 +514,7 @@ TResult TPanelApi::PutSettings(std::string_view body, bool form) {
                          (fault.empty() ? std::string("it holds values no property takes") : fault) +
                          "; nothing was changed");
       }
+      PreviewChange(FGen, [&](TZuGen4& copy) { LoadSettings(copy, body); });
       LoadSettings(FGen, body);
     }
     // A generator without automatic update (the tool's) sends the loaded
@@ -522,6 +524,9 @@ TResult TPanelApi::PutSettings(std::string_view body, bool form) {
   } catch (const ETextFormError& e) {
     return Error(422, "form error", e.what(), {{"line", e.Line()}});
 #endif
+  } catch (const ERefusedValue& e) {
+    return Error(422, "refused", e.what() + std::string("; nothing was changed"),
+                 {{"property", e.Path()}, {"value", e.Value()}, {"range", e.Range()}});
   } catch (const Exception& e) {
     FlushFrames();
     return Error(502, "link failure", e.what(), {{"link", LinkState(FGen)}});

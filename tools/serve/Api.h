@@ -36,7 +36,7 @@ inline constexpr int kMaxJsonDepth = 32;
 // that is no object, an unknown path or a value of the wrong
 // kind; 422 for a refused value (with property, value and range); 502 for a
 // link failure. Never throws for any body.
-TResult ApplySetupJson(TZuGen4& gen, std::string_view body);
+TResult ApplySetupJson(TZuGen4& gen, std::string_view body, bool previewOnly = false);
 
 // The whole setup file as bytes, and a setup read back from bytes (all or
 // nothing: a damaged or truncated file is refused and changes nothing).
@@ -55,6 +55,8 @@ class TPanelApi {
 
   TResult GetSetup() const;
   TResult PostSetup(std::string_view body);
+  // What POST /api/setup with this body would send: the plan, nothing changed.
+  TResult PostPreview(std::string_view body);
   // path names an engine with a table: "ChA.IntModulation", "ChB.DDSMod".
   TResult GetTable(std::string_view path) const;
   TResult GetSettings(bool form) const;

@@ -104,6 +104,8 @@ const std::vector<TRoute>& Routes() {
       {"GET", "/api/setup", false, [](A& api, H&, const I&, const R&, V) { return Reply(api.GetSetup()); }},
       {"POST", "/api/setup", false,
        [](A& api, H&, const I&, const R& req, V) { return Reply(api.PostSetup(req.Body)); }},
+      {"POST", "/api/preview", false,
+       [](A& api, H&, const I&, const R& req, V) { return Reply(api.PostPreview(req.Body)); }},
       {"GET", "/api/table/", true, [](A& api, H&, const I&, const R&, V rest) { return Reply(api.GetTable(rest)); }},
       {"GET", "/api/settings", false,
        [](A& api, H&, const I&, const R& req, V) { return Reply(api.GetSettings(req.HasParam("form"))); }},

@@ -268,17 +268,38 @@ TEST_F(Panel, TableOfAnEngine) {
   const json t = GetJson("/api/table/ChA.IntModulation");
   EXPECT_GT(t["length"].get<int>(), 16);
   EXPECT_EQ(t["codes"].size(), t["length"].get<size_t>());
-  EXPECT_EQ(t["bytesPerReading"], 2);
+  EXPECT_EQ(t["values"].size(), t["codes"].size());
+  EXPECT_EQ(t["unit"], "%");
   EXPECT_GT(t["stepTimeUs"].get<double>(), 0.0);
   // Drawing the table sends nothing to the instrument.
   const uint64_t before = LastSeq();
   GetJson("/api/table/ChB.IntModulation");
   EXPECT_TRUE(FramesAfter(before).empty());
-  for (const char* path : {"/api/table/ChA.Tuner", "/api/table/Options"}) {
+  for (auto [path, status] :
+       {std::pair{"/api/table/ChA.Tuner", 422}, {"/api/table/ChA.DDSMod", 422}, {"/api/table/Options", 404}}) {
     auto r = Client().Get(path);
     ASSERT_TRUE(r);
-    EXPECT_EQ(r->status, 404) << path;
+    EXPECT_EQ(r->status, status) << path;
   }
+}
+
+TEST_F(Panel, APendingChangeShowsItsPlanAndWhatCannotBeSentIsRefused) {
+  ASSERT_EQ(Post(R"({"ChA.Mode":"IntModulation","ChA.IntModulation.Fm":1})")->status, 200);
+  const uint64_t before = LastSeq();
+  auto preview =
+      Client().Post("/api/preview", Auth(), R"({"ChB.Mode":"gen","ChB.Frequency":3000})", "application/json");
+  ASSERT_TRUE(preview && preview->status == 200);
+  const json plan = json::parse(preview->body);
+  EXPECT_EQ(plan["durationMs"].get<double>(), 20.0 * static_cast<double>(plan["steps"].size() - 1));  // one block
+  EXPECT_TRUE(FramesAfter(before).empty());
+  // Double internal modulation at 1 Hz cannot be sent: 422 naming the value, nothing sent.
+  auto refused = Post(R"({"ChB.Mode":"IntModulation"})");
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->status, 422);
+  EXPECT_EQ(json::parse(refused->body)["property"], "ChA.IntModulation.Fm");
+  EXPECT_EQ(Post(R"({"ChB.Mode":"LFM"})")->status, 422);  // a sweep without its times
+  EXPECT_TRUE(FramesAfter(before).empty());
+  EXPECT_EQ(Post(R"({"ChB.Mode":"LFM","Force":true})")->status, 200);
 }
 
 TEST_F(Panel, SettingsFileRoundTripAndDamagedUploads) {

@@ -89,6 +89,8 @@ function makeField(p) {
   const root = el('div', {class: 'field ' + p.kind, 'data-path': p.path}, label,
                   el('div', {class: 'control'}, input, unit), range, error);
   input.addEventListener('change', () => submit(p.path));
+  // While a number is being typed, what it would send (nothing is sent yet).
+  if (p.kind === 'double' || p.kind === 'int') input.addEventListener('input', () => schedulePreview(p.path));
   state.fields.set(p.path, {root, input, error});
   return root;
 }
@@ -261,7 +263,33 @@ function valueOf(path) {
   return parseNumber(input.value, p.kind);
 }
 
+// The plan of a pending change: its frames and total time, before it is applied.
+function schedulePreview(path) {
+  clearTimeout(schedulePreview.timer);
+  schedulePreview.timer = setTimeout(() => preview(path), 300);
+}
+
+async function preview(path) {
+  const box = $('#preview');
+  const typed = valueOf(path);
+  if ('error' in typed) { box.hidden = true; return; }
+  const {status, data} = await api('POST', '/api/preview', {[path]: typed.value});
+  const summary = $('summary', box);
+  if (status === 200) {
+    const frames = data.steps.filter(s => s.kind === 'frame').length;
+    summary.textContent = `Pending ${path} = ${fmt(typed.value)}: would send ${frames} frames` +
+                          ` and ${data.steps.length - frames} data blocks, ${fmt(data.durationMs)} ms (Enter applies it)`;
+    $('pre', box).textContent = data.text;
+  } else {
+    summary.textContent = `Pending ${path} = ${fmt(typed.value)} would be refused: ${data.message || status}`;
+    $('pre', box).textContent = '';
+  }
+  box.hidden = false;
+}
+
 async function submit(path) {
+  clearTimeout(schedulePreview.timer);
+  $('#preview').hidden = true;
   const typed = valueOf(path);
   if ('error' in typed) {
     // Stays as typed beside its reason until it is mended.
@@ -277,7 +305,7 @@ async function submit(path) {
   }
   const where = data.property || path;
   if (status === 422) {
-    showError(where, `${fmt(data.value)} refused: the range is ${data.range}`);
+    showError(where, data.message || `${fmt(data.value)} refused: the range is ${data.range}`);
   } else {
     showError(where, data.message || ('error ' + status));
   }
@@ -361,11 +389,19 @@ async function drawTables() {
     if (status !== 200 || !data.length) continue;
     const id = 'table-' + ch;
     wanted.push(id);
-    const title = `${ch}.${engine}: ${data.length} readings of ${data.bytesPerReading} bytes, ` +
+    const title = `${ch}.${engine}: ${data.length} readings of ${data.quantity}, ` +
                   `step ${fmt(+data.stepTimeUs.toFixed(3))} µs` +
                   ('divider' in data ? `, divider 0x${data.divider.toString(16).toUpperCase()}` : '');
     const box = plotBox(container, id, title);
-    drawSeries($('canvas', box), data.codes, '#1f6feb', data.quantity + ' codes');
+    // Plotted in the quantity's own unit (kHz, %, deg); the codes on a toggle.
+    const codes = box.dataset.codes === '1';
+    drawSeries($('canvas', box), codes ? data.codes : data.values, '#1f6feb',
+               codes ? data.quantity + ' codes' : data.unit);
+    if (!box.dataset.toggle) {
+      box.dataset.toggle = '1';
+      box.addEventListener('click', () => { box.dataset.codes = box.dataset.codes === '1' ? '0' : '1'; refreshTables(); });
+      box.title = 'click: register codes / values';
+    }
   }
   for (const fig of container.querySelectorAll('figure')) if (!wanted.includes(fig.id)) fig.remove();
   $('.hint', container).hidden = wanted.length > 0;
