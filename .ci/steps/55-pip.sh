@@ -7,10 +7,12 @@ root=$(pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The tracked files alone, as a fresh checkout has them.
+# The files git keeps (and new ones it does not ignore), as a checkout has them.
 mkdir "$work/src-tree"
-git -C "$root" ls-files -z | (cd "$root" && tar --null -T - -cf -) | tar -xf - -C "$work/src-tree"
+git -C "$root" ls-files -z --cached --others --exclude-standard | (cd "$root" && tar --null --ignore-failed-read -T - -cf - 2>/dev/null) | tar -xf - -C "$work/src-tree"
 
+# The shared compiler cache, where there is one.
+if command -v ccache >/dev/null; then export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache; fi
 /usr/bin/python3 -m venv --system-site-packages "$work/env"
 PIP_NO_INDEX=1 PIP_DISABLE_PIP_VERSION_CHECK=1 CMAKE_BUILD_PARALLEL_LEVEL=2 \
   "$work/env/bin/pip" install -q --no-build-isolation "$work/src-tree"
