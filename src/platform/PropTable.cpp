@@ -81,9 +81,9 @@ bool ParseUnit(std::string_view u, TUnit& unit) {
       {"%", "%"}, {"deg", "deg"}, {"\u00B0", "deg"}, {"degree", "deg"}, {"degrees", "deg"}, {"hz", "Hz"}, {"s", "s"}};
   // Names that also take a prefix.
   static constexpr std::string_view kPrefixed[] = {"Hz", "s"};
-  static constexpr std::pair<std::string_view, int> kPrefixes[] = {{"p", -12}, {"n", -9},  {"u", -6}, {"\u00B5", -6}, {"\u03BC", -6},
-                                                                   {"m", -3},  {"k", 3},   {"K", 3},  {"M", 6},
-                                                                   {"G", 9}};
+  static constexpr std::pair<std::string_view, int> kPrefixes[] = {{"p", -12},     {"n", -9}, {"u", -6}, {"\u00B5", -6},
+                                                                   {"\u03BC", -6}, {"m", -3}, {"k", 3},  {"K", 3},
+                                                                   {"M", 6},       {"G", 9}};
   for (const auto& [name, quantity] : kPlain)
     if (SameIgnoringCase(u, name)) {
       unit = {quantity, 0};
@@ -143,7 +143,8 @@ bool ParseNumber(const TPropInfo& info, std::string_view original, std::string_v
         return false;
     TUnit given, own;
     if (!ParseUnit(rest, given))
-      throw EBadValue(info.Path, std::string(original), "unknown unit \"" + std::string(rest) + "\"; " + Expected(info));
+      throw EBadValue(info.Path, std::string(original),
+                      "unknown unit \"" + std::string(rest) + "\"; " + Expected(info));
     if (info.Unit.empty())
       throw EBadValue(info.Path, std::string(original),
                       info.Path + " has no unit: give a plain number" +
