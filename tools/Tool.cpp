@@ -116,6 +116,7 @@ constexpr std::pair<const char*, const char*> kExamples[] = {
     {"reset", "zugen4 --sim reset"},
     {"shell", "zugen4 --sim shell      (then: help, set ChA.Mode=gen, quit)"},
     {"serve", "zugen4 --sim serve --port 8050"},
+    {"scpi", "zugen4 --sim scpi --port 5025      (then PyVISA: TCPIP::127.0.0.1::5025::SOCKET)"},
     {"list", "zugen4 list"},
 };
 
