@@ -426,7 +426,7 @@ const TUserCase kUserCases[] = {
      {{{"apply", "-"},
        3,
        "",
-       "-:3: ChA.Frequency is given twice (first on line 2)",
+       "standard input:3: ChA.Frequency is given twice (first on line 2)",
        "object X: TZuGen4\n  ChA.Frequency = 1234\n  cha.frequency = 1300\nend\n"}}},
     {"SvgToStandardOutput",
      {{{"set", "ChA.Mode=intmod"}, 0, "", ""}, {{"table", "ChA.IntModulation", "--svg", "-"}, 0, "<polyline", ""}}},
@@ -591,6 +591,52 @@ TEST_F(ToolTerminal, CompletionCtrlCHelpAndHistory) {
   const std::string history = Slurp(dir / "zugen4" / "shell_history");
   EXPECT_NE(history.find("set ChA.Frequency=1500"), std::string::npos) << history;
   EXPECT_EQ(history.find("3000"), std::string::npos) << "a cancelled line is no history";
+}
+
+}  // namespace
+
+namespace {
+
+// The hex column of --trace and --dry-run lines ("      20 ms  F1 00 ...  meaning").
+std::vector<std::string> HexColumn(const std::string& text) {
+  std::vector<std::string> hex;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line))
+    if (line.find(" ms  ") != std::string::npos) hex.push_back(line.substr(line.find(" ms  ") + 5, 17));
+  return hex;
+}
+
+TEST_F(Tool, DryRunShowsWhatTheUpdateSendsAndARecordingReplaysIt) {
+  const std::vector<std::string> change = {"set", "ChA.Mode=IntModulation", "ChA.IntModulation.Fm=750"};
+  std::vector<std::string> dry = change;
+  dry.push_back("--dry-run");
+  const TRun preview = Run(dry);
+  ASSERT_EQ(preview.Code, 0) << preview.Err;
+  EXPECT_NE(preview.Out.find("commands, 1 data blocks:"), std::string::npos) << preview.Out;
+  EXPECT_EQ(Run({"get", "ChA.Mode"}).Out, "ZGMdC_off\n");  // nothing remembered
+  const std::string rec = (dir / "session.rec").string();
+  std::vector<std::string> sent = {"--trace", "--record", rec};
+  sent.insert(sent.end(), change.begin(), change.end());
+  const TRun real = Run(sent);
+  ASSERT_EQ(real.Code, 0) << real.Err;
+  EXPECT_EQ(HexColumn(real.Out), HexColumn(preview.Out));
+  ASSERT_EQ(Run({"--record", rec, "set", "ChB.Mode=gen", "ChB.Frequency=3000"}).Code, 0);
+  const TRun replay = Run({"replay", rec}, "", false);
+  ASSERT_EQ(replay.Code, 0) << replay.Err;
+  // The instrument the replay leaves is the one the session left: each line
+  // of its decoded state is in `state` (which adds the engines' values).
+  const std::string live = Run({"state"}).Out;
+  std::istringstream replayed(replay.Out.substr(replay.Out.find('\n') + 1));
+  int lines = 0;
+  for (std::string line; std::getline(replayed, line); ++lines)
+    EXPECT_NE(live.find(line + "\n"), std::string::npos) << line << "\nnot in\n" << live;
+  EXPECT_GE(lines, 5);
+  // A setup no engine can send: exit 3, the value named, nothing sent.
+  const TRun refused = Run({"--trace", "set", "ChA.IntModulation.Fm=1", "ChB.Mode=IntModulation"});
+  EXPECT_EQ(refused.Code, 3);
+  EXPECT_NE(refused.Err.find("ChA.IntModulation.Fm: 1 cannot be sent"), std::string::npos) << refused.Err;
+  EXPECT_EQ(HexColumn(refused.Out).size(), 0u);
 }
 
 }  // namespace
