@@ -133,12 +133,7 @@ void TSimDriver::Check(const uint8_t* bytes, uint32_t count) {
   }
   if (count != info->Length) FViolations.push_back(Format("frame of %u bytes: ", count) + HexBytes(frame));
   FReadAllowed = info->Code == ZGCmd_ReadADC;
-  if (info->Args == TZuGen4CmdArgs::Block && count == 6) {
-    // Channel A announces the byte count; channel B the start and end offsets.
-    const uint32_t first = GetBigEndian(&bytes[1], 2);
-    const uint32_t last = GetBigEndian(&bytes[3], 2);
-    FPendingBlock = (info->Code == ZGCmd_IntModTable && ch == ZGCN_B) ? last - first : first;
-  }
+  if (info->Args == TZuGen4CmdArgs::Block && count == 6) FPendingBlock = AnnouncedBlockSize(bytes, count);
 }
 
 FT_STATUS TSimDriver::Write(FT_HANDLE handle, const void* buf, uint32_t count, uint32_t* written) {

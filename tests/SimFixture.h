@@ -3,10 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
+#include <random>
+#include <sstream>
+#include <string>
 #include <vector>
 
+#include "zugen4/ZuRegistry.h"
 #include "zugen4/Zugen4.hpp"
 #include "zugen4/sim/SimInstrument.h"
 
@@ -16,6 +21,52 @@ using Frame = std::vector<uint8_t>;
 
 inline Frame F(uint8_t code, uint8_t b1 = 0, uint8_t b2 = 0, uint8_t b3 = 0, uint8_t b4 = 0, uint8_t b5 = 0) {
   return {code, b1, b2, b3, b4, b5};
+}
+
+// A value other than the current one, within the range, with digits a
+// shortest decimal print would lose.
+inline std::vector<std::string> Candidates(const Zu::TPropInfo& p, double now) {
+  using K = Zu::TPropKind;
+  switch (p.Kind) {
+    case K::Bool: return {now != 0 ? "false" : "true"};
+    case K::Enum: {
+      std::vector<std::string> out;
+      for (auto it = p.Enumerators.rbegin(); it != p.Enumerators.rend(); ++it)
+        if (it->Value != now) out.push_back(it->Name);
+      return out;
+    }
+    default: break;
+  }
+  const double lo = p.HasRange ? p.Min : 0.0;
+  const double hi = p.HasRange && p.Max > p.Min && std::isfinite(p.Max) ? p.Max : lo + 1000.0;
+  std::vector<std::string> out;
+  for (double f : {0.3183098861837907, 0.7071067811865476, 0.1}) {
+    double v = lo + (hi - lo) * f;
+    if (p.Kind == K::Int) v = std::floor(v);
+    if (v == now) continue;
+    std::ostringstream s;
+    s.precision(17);
+    s << v;
+    out.push_back(s.str());
+  }
+  return out;
+}
+
+// A random walk through the setters: `steps` values set by path, each a
+// candidate of a stored property; refused ones are passed over.
+inline void RandomWalk(Zu::TZuGen4& gen, std::mt19937& rng, int steps) {
+  const std::vector<Zu::TPropInfo> props = Zu::ListProperties(gen);
+  for (int step = 0; step < steps; ++step) {
+    const Zu::TPropInfo& p = props[rng() % props.size()];
+    if (!p.Stored || p.ReadOnly) continue;
+    const std::vector<std::string> values = Candidates(p, Zu::GetPropDouble(gen, p.Path));
+    if (values.empty()) continue;
+    try {
+      Zu::SetPropText(gen, p.Path, values[rng() % values.size()]);
+    } catch (const Zu::Exception&) {
+      // Refused here; the walk goes on.
+    }
+  }
 }
 
 class SimGenerator : public ::testing::Test {

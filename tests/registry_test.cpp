@@ -322,7 +322,7 @@ const TTextCase kTexts[] = {
     {"ChA.Amplitude", "50 %", 50},
     {"ChA.Phase", "90deg", 90},
     {"ChA.Phase", "90 \u00B0", 90},
-    {"RefFreq", "24500 kHz", 24.5},  // MHz
+    {"RefFreq", "24500 kHz", 24.5},              // MHz
     {"ChA.Tuner.ADCTimerInterval", "2s", 2000},  // ms
     {"ChA.Tuner.ADCTimerInterval", "500000us", 500},
     {"ChA.Mode", "sweep", ZGMdC_LFM},

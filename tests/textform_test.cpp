@@ -13,6 +13,7 @@
 
 namespace {
 
+using ZuTest::Candidates;
 using ZuTest::SimGenerator;
 
 std::vector<uint8_t> Record(Zu::TZuGen4& gen) {
@@ -20,35 +21,6 @@ std::vector<uint8_t> Record(Zu::TZuGen4& gen) {
   s.OpenMemoryForWriting();
   gen.WriteDataToFile(s);
   return s.MemoryBytes();
-}
-
-// A value other than the current one, within the range, with digits a
-// shortest decimal print would lose.
-std::vector<std::string> Candidates(const Zu::TPropInfo& p, double now) {
-  using K = Zu::TPropKind;
-  switch (p.Kind) {
-    case K::Bool: return {now != 0 ? "false" : "true"};
-    case K::Enum: {
-      std::vector<std::string> out;
-      for (auto it = p.Enumerators.rbegin(); it != p.Enumerators.rend(); ++it)
-        if (it->Value != now) out.push_back(it->Name);
-      return out;
-    }
-    default: break;
-  }
-  const double lo = p.HasRange ? p.Min : 0.0;
-  const double hi = p.HasRange && p.Max > p.Min && std::isfinite(p.Max) ? p.Max : lo + 1000.0;
-  std::vector<std::string> out;
-  for (double f : {0.3183098861837907, 0.7071067811865476, 0.1}) {
-    double v = lo + (hi - lo) * f;
-    if (p.Kind == K::Int) v = std::floor(v);
-    if (v == now) continue;
-    std::ostringstream s;
-    s.precision(17);
-    s << v;
-    out.push_back(s.str());
-  }
-  return out;
 }
 
 TEST_F(SimGenerator, TextFormRoundTripsEveryStoredProperty) {
@@ -82,20 +54,7 @@ TEST_F(SimGenerator, TextFormRoundTripsEveryStoredProperty) {
 // into a generator that walked elsewhere, gives the same setup.
 TEST(TextForm, AFormReadsTheSameOntoAnySetup) {
   std::mt19937 rng(20261207);
-  auto walk = [&rng](Zu::TZuGen4& gen) {
-    const std::vector<Zu::TPropInfo> props = Zu::ListProperties(gen);
-    for (int step = 0; step < 80; ++step) {
-      const Zu::TPropInfo& p = props[rng() % props.size()];
-      if (!p.Stored || p.ReadOnly) continue;
-      const std::vector<std::string> values = Candidates(p, Zu::GetPropDouble(gen, p.Path));
-      if (values.empty()) continue;
-      try {
-        Zu::SetPropText(gen, p.Path, values[rng() % values.size()]);
-      } catch (const Zu::Exception&) {
-        // Refused here; the walk goes on.
-      }
-    }
-  };
+  auto walk = [&rng](Zu::TZuGen4& gen) { ZuTest::RandomWalk(gen, rng, 80); };
   for (int round = 0; round < 40; ++round) {
     Zu::TZuGen4 from, onto;
     walk(from);

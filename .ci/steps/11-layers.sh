@@ -16,7 +16,7 @@ RANK = {name: i for i, name in enumerate(ORDER)}
 HEADERS = {
     "core": ["ZuExport.h", "ZuCore.h", "ZuCommands.h"],
     "platform": ["Classes.h", "Platform.h", "Timers.h", "ZuFileStream.h", "Properties.h", "FtdiDriver.h"],
-    "link": ["ZuLink.h"],
+    "link": ["ZuLink.h", "ZuPlan.h"],
     "mathfun": ["Zumathfun.h"],
     "modulation": ["ZuEngine.h", "ZuTypes.h", "ZuTuner.h", "ZuIntModulation.h", "ZuExtModulation.h", "ZuLFM.h",
                    "ZuDDSMod.h"],

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -85,6 +86,11 @@ ZUGEN_API const TZuGen4CmdInfo* DecodeCommand(uint8_t wire, TZuGen4ChNames* chan
 // The code a command goes out with on the given channel; codes outside the
 // table pass unchanged.
 ZUGEN_API uint8_t TranslateCommand(TZuGen4ChNames channel, uint8_t code);
+
+// The size of the data block a whole frame announces: channel A gives the
+// byte count, channel B's table the start and end offsets. 0 for a frame that
+// announces none.
+ZUGEN_API uint32_t AnnouncedBlockSize(const uint8_t* frame, size_t count);
 
 // One command frame: Bytes[0] is the code, Bytes[1..5] the arguments; Count of
 // them, from Bytes[0] on, are sent.

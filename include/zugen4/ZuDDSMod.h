@@ -97,6 +97,8 @@ class ZUGEN_API TZuGen4DDSMod : public TZuGen4Engine {
   void SetUseExtTimes(bool v);
   // Length and step time (10 ns ticks) of the user table, as last chosen.
   int N() const { return FN; }
+  bool DescribeTable(TZuGen4PlanTable& table) const override;
+  std::string NoTableReason() const override;
   int Tau() const { return FTau; }
   const TMathFunction* MathFunction() const { return FMathFunction.get(); }
 

@@ -8,15 +8,19 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "zugen4/Classes.h"
 #include "zugen4/Platform.h"
 #include "zugen4/ZuLink.h"
+#include "zugen4/ZuPlan.h"
 #include "zugen4/ZuTypes.h"
 
 namespace Zu {
 
 class TZuGen4Engine;
+class TMathFunction;
 
 // What an engine sees of the channel that owns it.
 class ZUGEN_API TZuGen4EngineHost {
@@ -94,6 +98,20 @@ class ZUGEN_API TZuGen4Engine : public TPersistent {
   // gives the limit; false for an engine without a scale.
   virtual bool FitScale(double& limit);
 
+  // The table its mode downloads, as its last entry computed it: Quantity,
+  // Codes in play order, step time and divider (the generator adds the
+  // path, the values and the unit). False when the engine, as it is set,
+  // plays no table.
+  virtual bool DescribeTable(TZuGen4PlanTable&) const { return false; }
+  // Why DescribeTable finds no table, in words.
+  virtual std::string NoTableReason() const { return "its modes download no table"; }
+  // Why entering its mode raised an exception, when the engine's own values
+  // explain it: the property within the engine ("Fm"), its value as text and
+  // the reason in words. False when they do not.
+  virtual bool ExplainRefusal(std::string& /*property*/, std::string& /*value*/, std::string& /*why*/) const {
+    return false;
+  }
+
   // Its part of the settings record.
   virtual TZuGen4FileStream& WriteDataToFile(TZuGen4FileStream& stream) = 0;
   virtual TZuGen4FileStream& ReadDataFromFile(TZuGen4FileStream& stream) = 0;
@@ -101,6 +119,8 @@ class ZUGEN_API TZuGen4Engine : public TPersistent {
   virtual const TPropTable& PublishedProperties() const = 0;
 
  protected:
+  // A table's codes in the order the instrument plays them.
+  static std::vector<uint32_t> CodesInPlayOrder(const TMathFunction& f);
   // Amplitude left free when a modulation spans 100 × 2^(scale − 21) percent.
   static double ScaleLimit(int scale);
   // The instrument takes the loaded registers: synchronously, or on its own update.

@@ -3,16 +3,31 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "zugen4/ZuChannel.h"
 #include "zugen4/ZuFileStream.h"
 #include "zugen4/ZuLink.h"
 #include "zugen4/ZuModeRules.h"
+#include "zugen4/ZuPlan.h"
 #include "zugen4/ZuTypes.h"
 
 namespace Zu {
+
+// An engine that downloads no table in the state asked about; what() says why.
+class ZUGEN_API ENoTable : public Exception {
+ public:
+  ENoTable(const std::string& path, const std::string& why);
+  ~ENoTable() override;
+  const std::string& Path() const { return FPath; }
+
+ private:
+  std::string FPath;
+};
 
 // Single-threaded by contract: a generator, its channels and engines are used
 // from one thread at a time, the one its timers were started on (the timers
@@ -112,6 +127,32 @@ class ZUGEN_API TZuGen4 : public TComponent, public TZuGen4ChannelHost {
   void SetModeLFM(TZuGen4Channel* first, TZuGen4Channel* second);
   bool CompareIntModForDuplex() const;
 
+  // --- planning ---
+  // Every update is planned whole, then sent: UpdateMode first plans the
+  // present setup on a copy (so a setup no engine can send raises its
+  // engine's exception before anything changes or goes out), then lets the
+  // engines write their frames into a plan and sends it.
+  //
+  // The update the present setup asks for, planned on a copy of it: nothing
+  // is sent, nothing changes, no event fires, active or not. Each step has
+  // its meaning in realised values; each table it downloads is described.
+  // EUnsendableSetup (an ERefusedValue) names the channel, the engine, the
+  // value and why when an engine cannot send the setup.
+  TZuGen4Plan PlanUpdate() const;
+  // The table the engine at `path` ("ChA.IntModulation") downloads when its
+  // channel enters the engine's mode with the present values (the other
+  // channel switched off where the mode rules ask for it), planned on a copy.
+  // EUnknownProperty for a path that is no engine, ENoTable when the engine
+  // plays no table as it is set, EUnsendableSetup as PlanUpdate.
+  TZuGen4PlanTable PlanTable(std::string_view path) const;
+  // Sends a plan as the update cycle does (the link's Send), telling
+  // OnPlanSent how it ended.
+  void SendPlan(const TZuGen4Plan& plan);
+  // Called after each plan sent, failed ones included (before their
+  // exception leaves): recording hooks in here. Not an event of the
+  // component's: a host's recorder, which must not throw.
+  std::function<void(const TZuGen4Plan&, const TZuGen4SendOutcome&)> OnPlanSent;
+
   // The last mode set through a channel's SetMode, refused ones included:
   // what it did to the other channel and, in words, the rule that decided.
   const TZuGen4ModeChange& LastModeChange() const { return FLastModeChange; }
@@ -178,6 +219,21 @@ class ZUGEN_API TZuGen4 : public TComponent, public TZuGen4ChannelHost {
     if (event) event(this);
   }
   void Deactivate();
+  // What an update sends after the reset check: the sine channels, then each
+  // engine's modes in entry order. Writes through the link, which captures.
+  void EnterModes();
+  // An engine's refusal met while planning.
+  struct TPlanRefusal {
+    std::exception_ptr Error;
+    std::string Path, Value, Why;
+  };
+  // Plans on a copy of the setup (prepare may change the copy first). False,
+  // with the refusal, when an engine raised Exception.
+  bool PlanOnCopy(TZuGen4Plan& plan, TPlanRefusal& refusal,
+                  const std::function<void(TZuGen4&)>& prepare = nullptr) const;
+  // The engines being entered, for telling who refused.
+  TZuGen4Engine* FEnteringA = nullptr;
+  TZuGen4Engine* FEnteringB = nullptr;
   // Raises an event while a link failure is on its way out: a handler that
   // throws must not replace the failure the caller is to see.
   void FireKeepingFailure(const TNotifyEvent& event) noexcept {

@@ -91,7 +91,8 @@ class ZUGEN_API TZuGen4IntModulation : public TZuGen4Engine {
   void StartDuplexModulation(bool start);
   void StopDuplexModulation();
 
-  // --- settings file record ---
+  bool DescribeTable(TZuGen4PlanTable& table) const override;
+  bool ExplainRefusal(std::string& property, std::string& value, std::string& why) const override;
 
  private:
   // The quantity as the instrument encodes it in the start command.
@@ -107,6 +108,7 @@ class ZUGEN_API TZuGen4IntModulation : public TZuGen4Engine {
   int FRdsBytes = 0;
   int FRdsCnt = 0;
   uint32_t FLa = 0;
+  bool FSingle = true;  // how the last table was made: the whole memory, or half
 };
 
 }  // namespace Zu

@@ -13,6 +13,7 @@
 #include "zugen4/Classes.h"
 #include "zugen4/Platform.h"
 #include "zugen4/ZuCommands.h"
+#include "zugen4/ZuPlan.h"
 
 namespace Zu {
 
@@ -59,6 +60,26 @@ class ZUGEN_API TZuGen4Link {
   // Returns the count read (0 while closed).
   unsigned int ReadBytes(unsigned char* buffer, unsigned int count);
 
+  // While a plan is given, frames and blocks go into it instead of to the
+  // driver, whether the link is open or not, and reads read nothing: an
+  // update writes its plan this way. Returns the plan captured before, so
+  // that captures nest (pass it back to end this one).
+  TZuGen4Plan* Capture(TZuGen4Plan* plan) {
+    TZuGen4Plan* was = FCapture;
+    FCapture = plan;
+    return was;
+  }
+  bool Capturing() const { return FCapture != nullptr; }
+  // Sends a plan's steps in order, each command followed by the wait. While
+  // the link is closed nothing is sent and the result is false. A failure is
+  // reported and raised as WriteCmd and WriteBytes do; `outcome` (when
+  // given) says which step failed and how, before the exception leaves.
+  bool Send(const TZuGen4Plan& plan, TZuGen4SendOutcome* outcome = nullptr);
+  // Bytes the instrument still awaits from an exchange a failure cut short
+  // (a block announced, then not sent). The next frame first sends as many
+  // filler bytes, so that the instrument reads it as a frame again.
+  uint32_t Owed() const { return FOwed; }
+
   // The owner's events, looked up at each use, so the host may assign them
   // at any time: onFailure is raised on every failure, before the exception
   // (or the false result of Open/Close), and may throw, the link's own state
@@ -68,6 +89,8 @@ class ZUGEN_API TZuGen4Link {
 
  private:
   void WaitForInstrument();
+  // Completes what the instrument awaits (Owed) before a frame goes out.
+  void Resync();
   // Keeps the account of a failed attempt and reports it.
   void Fail(std::string attempt, FT_STATUS status, uint32_t moved = 0, uint32_t wanted = 0);
   void Report() {
@@ -84,6 +107,8 @@ class ZUGEN_API TZuGen4Link {
   uint8_t FStatus = 0;
   std::string FLastFailure;
   bool FOpen = false;
+  TZuGen4Plan* FCapture = nullptr;
+  uint32_t FOwed = 0;
 };
 
 }  // namespace Zu

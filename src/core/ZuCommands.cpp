@@ -81,6 +81,15 @@ uint8_t TranslateCommand(TZuGen4ChNames channel, uint8_t code) {
   return info ? info->CodeB : code;
 }
 
+uint32_t AnnouncedBlockSize(const uint8_t* frame, size_t count) {
+  TZuGen4ChNames ch = ZGCN_A;
+  const TZuGen4CmdInfo* info = count == 6 ? DecodeCommand(frame[0], &ch) : nullptr;
+  if (!info || info->Args != TZuGen4CmdArgs::Block) return 0;
+  const uint32_t first = GetBigEndian(&frame[1], 2);
+  const uint32_t last = GetBigEndian(&frame[3], 2);
+  return (info->Code == ZGCmd_IntModTable && ch == ZGCN_B) ? last - first : first;
+}
+
 TZuGen4Cmd::TZuGen4Cmd(TZuGen4ChNames channel, uint8_t code, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, uint8_t b5,
                        int32_t count)
     : Bytes{TranslateCommand(channel, code), b1, b2, b3, b4, b5}, Count(count), Channel(channel) {}

@@ -120,8 +120,13 @@ void TZuGen4::UpdateDDSs(bool value) { WriteCmdFTPort(TZuGen4Cmd(ZGCN_A, value ?
 void TZuGen4::UpdateMode() {
   UpdateDependentTimers();
   if (!Active()) return;
-  ResetGen();
-  if (FUseExtRefFreq) WriteExtFreqScale();
+  {
+    // A setup no engine can send is refused before anything changes or goes
+    // out, with the engine's own exception.
+    TZuGen4Plan trial;
+    TPlanRefusal refusal;
+    if (!PlanOnCopy(trial, refusal)) std::rethrow_exception(refusal.Error);
+  }
   // A frequency set before the clock went down may now be out of its reach:
   // the host hears of it, and the register gets its top code.
   for (TZuGen4Channel* ch : {static_cast<TZuGen4Channel*>(FChA.get()), static_cast<TZuGen4Channel*>(FChB.get())}) {
@@ -129,24 +134,40 @@ void TZuGen4::UpdateMode() {
     if (ch->Mode() != ZGMdC_off && !FreqFitsClock(f * 1000.0) && OnParamValueError)
       OnParamValueError(ch, ZGPrm_Frequency, &f);
   }
+  TZuGen4Plan plan;
+  TZuGen4Plan* const outer = FLink.Capture(&plan);
+  try {
+    EnterModes();
+  } catch (...) {
+    FLink.Capture(outer);
+    throw;
+  }
+  FLink.Capture(outer);
+  SendPlan(plan);
+  Fire(AfterUpdate);
+}
+
+void TZuGen4::SendPlan(const TZuGen4Plan& plan) {
+  if (!FLink.IsOpen()) return;
+  TZuGen4SendOutcome outcome;
+  try {
+    FLink.Send(plan, &outcome);
+  } catch (...) {
+    if (OnPlanSent) OnPlanSent(plan, outcome);
+    throw;
+  }
+  if (OnPlanSent) OnPlanSent(plan, outcome);
+}
+
+void TZuGen4::EnterModes() {
+  ResetGen();
+  if (FUseExtRefFreq) WriteExtFreqScale();
 
   TZuGen4Channel* const a = FChA.get();
   TZuGen4Channel* const b = FChB.get();
-  // First = A if A is in the mode, else B; second = the other one only when it
-  // is in the same mode.
-  TZuGen4Channel* first = nullptr;
-  TZuGen4Channel* second = nullptr;
-  auto select = [&](TZuGen4ModesCommon mode) {
-    const bool inA = a->Mode() == mode;
-    const bool inB = b->Mode() == mode;
-    first = inA ? a : (inB ? b : nullptr);
-    second = (inA && inB) ? b : nullptr;
-    return first != nullptr;
-  };
-
-  if (select(ZGMdC_gen)) {
-    first->SetModeSinGeneration();
-    if (second) second->SetModeSinGeneration();
+  if (a->Mode() == ZGMdC_gen || b->Mode() == ZGMdC_gen) {
+    if (a->Mode() == ZGMdC_gen) a->SetModeSinGeneration();
+    if (b->Mode() == ZGMdC_gen) b->SetModeSinGeneration();
     UpdateDDSs(true);
   }
   // Then each engine's modes, in the order the instrument needs them loaded.
@@ -161,6 +182,8 @@ void TZuGen4::UpdateMode() {
     TZuGen4Engine& eb = *enginesB[i];
     const bool inA = ea.Serves(a->Mode());
     const bool inB = eb.Serves(b->Mode());
+    FEnteringA = inA ? &ea : nullptr;
+    FEnteringB = inB ? &eb : nullptr;
     if (inA && inB) {
       ea.EnterPaired(eb);
     } else if (inA) {
@@ -169,7 +192,7 @@ void TZuGen4::UpdateMode() {
       eb.EnterAlone();
     }
   }
-  Fire(AfterUpdate);
+  FEnteringA = FEnteringB = nullptr;
 }
 
 void TZuGen4::SetModeIntModulation(TZuGen4Channel* first, TZuGen4Channel* second) {

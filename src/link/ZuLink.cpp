@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace Zu {
 
@@ -64,6 +65,8 @@ bool TZuGen4Link::Close() {
 void TZuGen4Link::Forget() {
   FHandle = nullptr;
   FOpen = false;
+  // Whatever comes up next starts its framing afresh.
+  FOwed = 0;
 }
 
 void TZuGen4Link::WaitForInstrument() {
@@ -89,13 +92,36 @@ void TZuGen4Link::WaitForInstrument() {
   }
 }
 
+void TZuGen4Link::Resync() {
+  // The instrument takes the awaited block whatever it holds; the update that
+  // follows starts with a reset, which makes the filler harmless.
+  const std::vector<uint8_t> filler(FOwed, 0);
+  const uint32_t count = FOwed;
+  FOwed = 0;
+  uint32_t written = 0;
+  const FT_STATUS st = FDriver->Write(FHandle, filler.data(), count, &written);
+  FStatus = static_cast<uint8_t>(st);
+  if (st == FT_OK && written == count) return;
+  Fail("completing a data block of " + std::to_string(count) + " bytes that an earlier failure cut short", st, written,
+       count);
+  throw Exception(MSG_DATA_WRITE_ERROR);
+}
+
 bool TZuGen4Link::WriteCmd(const TZuGen4Cmd& frame) {
-  if (!FOpen) return false;
   // A frame never sends more than it holds, whatever Count says.
   const uint32_t count =
       frame.Count < 0 ? 0u : std::min<uint32_t>(static_cast<uint32_t>(frame.Count), frame.Bytes.size());
+  if (FCapture) {
+    FCapture->AddCommand(frame.Bytes.data(), count);
+    return true;
+  }
+  if (!FOpen) return false;
+  if (FOwed) Resync();
   uint32_t written = 0;
   const FT_STATUS st = FDriver->Write(FHandle, frame.Bytes.data(), count, &written);
+  // The instrument takes a frame as one transfer: once the driver took it (if
+  // only in part), an announced block is awaited.
+  if (st == FT_OK) FOwed = AnnouncedBlockSize(frame.Bytes.data(), count);
   WaitForInstrument();
   FStatus = static_cast<uint8_t>(st);
   if (st == FT_OK && written == static_cast<uint32_t>(frame.Count)) return true;
@@ -110,9 +136,15 @@ bool TZuGen4Link::WriteCmd(const TZuGen4Cmd& frame) {
 }
 
 bool TZuGen4Link::WriteBytes(const unsigned char* buffer, unsigned int count) {
+  if (FCapture) {
+    FCapture->AddBlock(buffer, count);
+    return true;
+  }
   if (!FOpen) return false;
   uint32_t written = 0;
   const FT_STATUS st = FDriver->Write(FHandle, buffer, count, &written);
+  // A block ends the wait for it, taken whole or not.
+  FOwed = 0;
   FStatus = static_cast<uint8_t>(st);
   if (st == FT_OK && written == count) return true;
   Fail("sending a data block of " + std::to_string(count) + " bytes", st, written, count);
@@ -120,13 +152,47 @@ bool TZuGen4Link::WriteBytes(const unsigned char* buffer, unsigned int count) {
 }
 
 unsigned int TZuGen4Link::ReadBytes(unsigned char* buffer, unsigned int count) {
-  if (!FOpen) return 0;
+  if (!FOpen || FCapture) return 0;
   uint32_t got = 0;
   const FT_STATUS st = FDriver->Read(FHandle, buffer, count, &got);
   FStatus = static_cast<uint8_t>(st);
   if (st == FT_OK && got == count) return got;
   Fail("reading " + std::to_string(count) + " bytes from the instrument", st, got, count);
   throw Exception(MSG_DATA_READ_ERROR);
+}
+
+}  // namespace Zu
+
+namespace Zu {
+
+bool TZuGen4Link::Send(const TZuGen4Plan& plan, TZuGen4SendOutcome* outcome) {
+  if (outcome) *outcome = {};
+  if (!FOpen) {
+    if (outcome) outcome->Sent = false;
+    return false;
+  }
+  TZuGen4Plan* const captured = Capture(nullptr);  // a plan always goes to the driver
+  size_t k = 0;
+  try {
+    for (; k < plan.Steps.size(); ++k) {
+      const TZuGen4PlanStep& step = plan.Steps[k];
+      if (step.Kind == TZuGen4StepKind::Block) {
+        WriteBytes(step.Bytes.data(), static_cast<unsigned>(step.Bytes.size()));
+        continue;
+      }
+      TZuGen4Cmd frame;
+      const size_t n = std::min(step.Bytes.size(), frame.Bytes.size());
+      std::copy_n(step.Bytes.begin(), n, frame.Bytes.begin());
+      frame.Count = static_cast<int32_t>(n);
+      WriteCmd(frame);
+    }
+  } catch (...) {
+    Capture(captured);
+    if (outcome) *outcome = {false, k, FStatus, FLastFailure};
+    throw;
+  }
+  Capture(captured);
+  return true;
 }
 
 }  // namespace Zu

@@ -296,6 +296,25 @@ void TZuGen4DDSMod::OutputUserReading() {
 
 // --- the engine interface ---
 
+std::string TZuGen4DDSMod::NoTableReason() const {
+  return FMode == ZGTMs_User ? "the user mode has no readings to download"
+                             : "binary and quadrature keying download no table; the user mode does";
+}
+
+bool TZuGen4DDSMod::DescribeTable(TZuGen4PlanTable& table) const {
+  if (FMode != ZGTMs_User) return false;  // keying loads states, not a table
+  table.Codes = CodesInPlayOrder(*FMathFunction);
+  if (table.Codes.empty()) return false;
+  // A phase reading is the phase word: its code stands in the top 14 bits.
+  if (KeysPhase())
+    for (uint32_t& code : table.Codes) code >>= 18;
+  table.Quantity = KeysPhase() ? "phase" : "frequency";
+  table.Divider = static_cast<uint32_t>(FTau);
+  table.StepSeconds = FTau * 10e-9;
+  table.DividerText = "Tau " + std::to_string(FTau) + " (10 ns ticks per reading)";
+  return true;
+}
+
 bool TZuGen4DDSMod::Serves(TZuGen4ModesCommon mode) const { return mode == ZGMdC_DDSMod; }
 
 void TZuGen4DDSMod::EnterAlone() {

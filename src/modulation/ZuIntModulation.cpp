@@ -1,6 +1,7 @@
 #include "zugen4/ZuIntModulation.h"
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "modulation/PropCommon.h"
@@ -73,6 +74,7 @@ void TZuGen4IntModulation::SetMathFuncType(TMathFuncsTypes v) {
 // --- table and timer ---
 
 void TZuGen4IntModulation::WriteReadings(bool single) {
+  FSingle = single;
   CreateReadings(single);
   OutputReadings(single);
 }
@@ -224,6 +226,51 @@ void TZuGen4IntModulation::EnterPaired(TZuGen4Engine& second) {
 double TZuGen4IntModulation::MaxAmplitude() const {
   const double limit = 100.0 / (1.0 + static_cast<double>(FdA) / 100.0);
   return static_cast<double>(RoundToInt64(limit));
+}
+
+bool TZuGen4IntModulation::DescribeTable(TZuGen4PlanTable& table) const {
+  table.Codes = CodesInPlayOrder(*FMathFunction);
+  if (table.Codes.empty()) return false;
+  table.Quantity = FType == ZGAFPms_freq ? "frequency" : FType == ZGAFPms_ampl ? "amplitude" : "phase";
+  // One reading per 65536 − La ticks of the table timer.
+  const uint32_t ticks = 65536u - FLa;
+  table.Divider = FLa;
+  table.StepSeconds = static_cast<double>(ticks) / F_Ftimer;
+  char text[96];
+  std::snprintf(text, sizeof text, "La 0x%04X (timer clock %d Hz divided by %u)", FLa, F_Ftimer, ticks);
+  table.DividerText = text;
+  return true;
+}
+
+bool TZuGen4IntModulation::ExplainRefusal(std::string& property, std::string& value, std::string& why) const {
+  property = "Fm";
+  value = std::to_string(FFm);
+  const std::string how = FSingle ? "single internal modulation" : "double internal modulation (half the memory each)";
+  if (FFm <= 0) {
+    why = "a modulation frequency of 0 or less has no period to divide (range " + std::to_string(FREQ_MOD_BOT) +
+          " to " + std::to_string(FREQ_MOD_TOP) + " Hz)";
+    return true;
+  }
+  if (FRdsCnt <= 0) return false;
+  const double n = FRdsCnt;
+  const double divider = std::ceil(F_Ftimer / (static_cast<double>(FFm) * n));
+  const double lowest = FSingle ? 128.0 : 256.0;
+  char text[256];
+  if (divider > 65536.0) {
+    std::snprintf(text, sizeof text,
+                  "in %s a table of %d readings at %d Hz needs a timer divider of %.0f, above 65536; set Fm to %.0f Hz "
+                  "or more",
+                  how.c_str(), FRdsCnt, FFm, divider, std::ceil(F_Ftimer / (65536.0 * n)));
+  } else if (divider < lowest) {
+    std::snprintf(text, sizeof text,
+                  "in %s a table of %d readings at %d Hz needs a timer divider of %.0f, below %.0f; set Fm to %.0f Hz "
+                  "or less",
+                  how.c_str(), FRdsCnt, FFm, divider, lowest, std::floor(F_Ftimer / (lowest * n)));
+  } else {
+    return false;
+  }
+  why = text;
+  return true;
 }
 
 // --- published properties ---
