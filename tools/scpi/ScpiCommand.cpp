@@ -56,7 +56,7 @@ void RunScpi(TToolContext& ctx, const TScpiArgs& args) {
   scpi.Serial = SerialOf(ctx);
   scpi.Version = ZUGEN_SCPI_VERSION;
   // Every update goes through here, once per program message that changed
-  // the setup: a recorder (--record) takes the message and what is sent here.
+  // the setup; the context's recorder (--record) writes down what it sends.
   scpi.Commit = [&ctx](std::string_view) {
     try {
       ctx.Commit();

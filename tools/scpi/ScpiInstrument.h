@@ -52,9 +52,9 @@ struct TScpiOptions {
   std::string Model = "DDS-2CH";
   std::string Serial = "SIM";
   std::string Version;
-  // Sends the update and keeps the setup (the tool: TToolContext::Commit).
-  // Called once per program message that changed something, with that
-  // message: a recorder (--record) hooks in here. Default: gen.UpdateMode().
+  // Sends the update and keeps the setup (the tool: TToolContext::Commit,
+  // which also records it with --record). Called once per program message
+  // that changed something, with that message. Default: gen.UpdateMode().
   std::function<void(std::string_view message)> Commit;
 };
 

@@ -208,3 +208,19 @@ def test_listening_beyond_loopback_needs_an_allow_list(tmp_path):
     r = subprocess.run([TOOL, "--sim", "--state", str(tmp_path / "s.zg4"), "scpi", "--listen", "0.0.0.0",
                         "--allow", "10.0.0.0/33"], capture_output=True, text=True, timeout=30)
     assert r.returncode == 2 and "10.0.0.0/33" in r.stderr
+
+
+def test_record_takes_one_plan_per_message(tmp_path):
+    def plans(messages):
+        record = tmp_path / f"record{len(messages)}.txt"
+        s = Server(tmp_path, "--record", str(record))
+        i = s.open()
+        for m in messages:
+            i.write(m)
+        assert i.query("*OPC?") == "1"
+        i.close()
+        s.stop()
+        return record.read_text().count("\nplan ")
+
+    changes = ["SOUR1:MODE IMOD;FM:DEV 20 KHZ;FM:INT:FREQ 500", "FREQ 2 MHZ;PHAS 90", "*RST"]
+    assert plans(changes + ["NOPE", "*CLS"]) - plans([]) == len(changes)
