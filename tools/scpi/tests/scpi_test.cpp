@@ -216,6 +216,15 @@ TEST_F(Scpi, TuningReadsTheLatestReading) {
   EXPECT_EQ(Send("FETC?"), "777\n");
 }
 
+TEST_F(Scpi, ALinkThatFailsIsAHardwareError) {
+  Sim.Driver->Unplug();
+  EXPECT_EQ(Send("FREQ 2 MHZ;FREQ?"), "2000000\n");
+  const std::string error = Error();
+  EXPECT_EQ(error.rfind("-240,\"Hardware error;the link to the instrument failed: ", 0), 0u) << error;
+  Sim.Driver->Replug();
+  EXPECT_EQ(Send("*IDN?").rfind("ZuGen4,", 0), 0u);
+}
+
 TEST(ScpiAllow, RangesAndLoopback) {
   const std::tuple<const char*, const char*, bool> cases[] = {
       {"192.168.1.0/24", "192.168.1.77", true}, {"192.168.1.0/24", "192.168.2.1", false},
