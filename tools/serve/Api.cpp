@@ -299,9 +299,10 @@ TResult ApplySetupJson(TZuGen4& gen, std::string_view body, bool previewOnly) {
     assignments.emplace_back(path, std::move(text));
   }
   if (activate == gen.Active()) activate.reset();
-  if (previewOnly) {
-    // What the change would send, worked out on a copy: nothing changes.
-    try {
+  TUpdateCounter updates(gen);
+  try {
+    if (previewOnly) {
+      // What the change would send, worked out on a copy: nothing changes.
       const TZuGen4Plan plan = PreviewProps(gen, assignments, TSetOptions{.Force = force});
       json steps = json::array();
       for (const TZuGen4PlanStep& step : plan.Steps)
@@ -310,16 +311,7 @@ TResult ApplySetupJson(TZuGen4& gen, std::string_view body, bool previewOnly) {
                          {"bytes", step.Bytes.size()},
                          {"text", step.Text}});
       return Json(200, {{"steps", steps}, {"durationMs", plan.DurationMs()}, {"text", plan.Text()}});
-    } catch (const EUnknownProperty& e) {
-      return Error(400, "unknown property", e.what(), {{"property", e.Path()}});
-    } catch (const EBadValue& e) {
-      return Error(400, "bad value", e.what(), {{"property", e.Path()}, {"value", e.Value()}});
-    } catch (const ERefusedValue& e) {
-      return Error(422, "refused", e.what(), {{"property", e.Path()}, {"value", e.Value()}, {"range", e.Range()}});
     }
-  }
-  TUpdateCounter updates(gen);
-  try {
     if (!assignments.empty()) SetProps(gen, assignments, TSetOptions{.Update = !activate, .Force = force});
     if (activate) {
       gen.SetActive(*activate);
