@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -49,6 +50,10 @@ class EmulatedUsb : public ::testing::Test {
   void SetUp() override {
     Device().Plug();
     Device().TakeControls();
+    {
+      std::lock_guard<std::mutex> lock(Device().Lock());
+      Device().Instrument().ClearTrace();
+    }
     dir = fs::temp_directory_path() / ("zugen4-usb-" + std::to_string(getpid()) + "-" +
                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir);
@@ -166,10 +171,22 @@ TEST_F(EmulatedUsb, AnUpdateArrivesFrameForFrameAndAPollReadsBack) {
   const TRun apply = Tool({"--device", kSerial, "apply", kForm});
   ASSERT_EQ(apply.Code, 0) << apply.Err;
   EXPECT_THAT(Violations(), testing::IsEmpty());
-  // The same form on the simulated instrument of the tool itself.
-  const TRun simApply = Tool({"--sim", "apply", kForm});
+  // Frame for frame what the same form sends to the tool's own simulated
+  // instrument (its trace shows each 6-byte frame in hex).
+  const TRun simApply = Tool({"--sim", "--trace", "apply", kForm});
   ASSERT_EQ(simApply.Code, 0) << simApply.Err;
-  EXPECT_EQ(InstrumentState(), Tool({"--sim", "state"}).Out);
+  std::vector<std::string> simFrames, usbFrames;
+  const std::regex frame(R"(^ *\d+ ms  ((?:[0-9A-F]{2} ){5}[0-9A-F]{2})  )");
+  std::istringstream lines(simApply.Out);
+  for (std::string line, ignored; std::getline(lines, line);)
+    if (std::smatch m; std::regex_search(line, m, frame)) simFrames.push_back(m[1]);
+  {
+    std::lock_guard<std::mutex> lock(Device().Lock());
+    for (const std::vector<uint8_t>& f : Device().Instrument().Frames()) usbFrames.push_back(Sim::HexBytes(f));
+  }
+  EXPECT_GT(simFrames.size(), 5u);
+  EXPECT_EQ(usbFrames, simFrames);
+  EXPECT_THAT(InstrumentState(), HasSubstr("channel A: output on, internal modulation (single)"));
 
   {
     std::lock_guard<std::mutex> lock(Device().Lock());
