@@ -315,6 +315,23 @@ TEST_F(Tool, AHeldStateFileNamesItsHolderAndWaitWaits) {
   EXPECT_EQ(Run({"get", "ChA.Frequency"}).Out, "1700\n");
 }
 
+// The panel holds the state file while it runs, so that a command meanwhile
+// cannot undo what the panel sets, and lets go when it ends.
+TEST_F(Tool, ThePanelHoldsTheStateFileWhileItRuns) {
+  const pid_t serve = Start({"serve", "--port", "0"}, "", true, "serve");
+  std::string holder;
+  for (int i = 0; i < 500 && holder != std::to_string(serve) + "\n"; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    holder = Slurp(dir / "state.zg4.lock");
+  }
+  const TRun r = Run({"set", "ChA.Frequency=1600"});
+  EXPECT_EQ(r.Code, 5);
+  EXPECT_NE(r.Err.find("in use by process " + std::to_string(serve)), std::string::npos) << r.Err;
+  kill(serve, SIGTERM);
+  Finish(serve);
+  EXPECT_EQ(Run({"set", "ChA.Frequency=1600"}).Code, 0);
+}
+
 // State and settings files that must not be used are refused with exit 4 and
 // the reason, at once, changing nothing: a link planted where the old tool
 // put its side file, a read-only state, pipes, and files cut short.
