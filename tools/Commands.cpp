@@ -165,12 +165,13 @@ void SaveSettings(TZuGen4& gen, const std::string& file) {
 
 // A form's errors name the file and the line, like a compiler's.
 void ApplyForm(TZuGen4& gen, const std::string& file, const std::string& text) {
+  const std::string name = file == "-" ? "standard input" : file;
   if (!LooksLikeTextForm(text))
-    throw EToolError(ExitFile, file + " is no text form (it does not start with `object NAME: TZuGen4`)");
+    throw EToolError(ExitFile, name + " is no text form (it does not start with `object NAME: TZuGen4`)");
   try {
     ReadTextForm(gen, text);
   } catch (const ETextFormError& e) {
-    throw EToolError(ExitRefused, file + ":" + std::to_string(e.Line()) + ": " + e.Reason());
+    throw EToolError(ExitRefused, name + ":" + std::to_string(e.Line()) + ": " + e.Reason());
   }
 }
 
