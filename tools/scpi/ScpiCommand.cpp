@@ -8,6 +8,7 @@
 
 #include "ScpiServer.h"
 #include "ToolContext.h"
+#include "zugen4/Version.h"
 
 namespace Zu::Tool {
 
@@ -54,7 +55,7 @@ void RunScpi(TToolContext& ctx, const TScpiArgs& args) {
   }
   Scpi::TScpiOptions scpi;
   scpi.Serial = SerialOf(ctx);
-  scpi.Version = ZUGEN_SCPI_VERSION;
+  scpi.Version = ZUGEN_VERSION_STRING;
   // Every update goes through here, once per program message that changed
   // the setup; the context's recorder (--record) writes down what it sends.
   scpi.Commit = [&ctx](std::string_view) {

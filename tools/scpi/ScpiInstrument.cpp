@@ -663,6 +663,9 @@ std::string TScpiInstrument::Execute(TScpiSession& session, std::string_view lin
     // An unknown path or a text that is no value of the property.
     session.Push(-224, e.what());
     return {};
+  } catch (const std::exception& e) {
+    session.Push(-300, e.what());
+    return {};
   }
   // Once a change was refused, the changes after it are not made; queries
   // are still answered, so that the client is not left waiting.
