@@ -114,6 +114,7 @@ constexpr std::pair<const char*, const char*> kExamples[] = {
     {"poll", "zugen4 --sim poll --count 5"},
     {"table", "zugen4 --sim table ChA.IntModulation --csv > table.csv"},
     {"reset", "zugen4 --sim reset"},
+    {"replay", "zugen4 --sim --record session.rec set ChA.Mode=sine; zugen4 --sim replay session.rec"},
     {"shell", "zugen4 --sim shell      (then: help, set ChA.Mode=gen, quit)"},
     {"serve", "zugen4 --sim serve --port 8050"},
     {"scpi", "zugen4 --sim scpi --port 5025      (then PyVISA: TCPIP::127.0.0.1::5025::SOCKET)"},

@@ -489,9 +489,20 @@ TEST_F(Tool, GlobalOptionsAfterTheCommandAndHelpOnce) {
   const TRun real = Run({"get", "ChA.Frequency", "--state", state}, "", false);
   EXPECT_EQ(real.Out, "1500\n");
   EXPECT_NE(real.Err.find("the instrument cannot be read back"), std::string::npos) << real.Err;
-  // The exit codes once, in the tool's help; not in a command's.
-  EXPECT_EQ(Count(Run({"--help"}).Out, "Exit codes"), 1);
-  EXPECT_EQ(Count(Run({"get", "--help"}).Out, "Exit codes"), 0);
+  // The exit codes once, in the tool's help; not in a command's. Every
+  // command's help ends with an example.
+  const std::string help = Run({"--help"}).Out;
+  EXPECT_EQ(Count(help, "Exit codes"), 1);
+  std::istringstream commands(help.substr(help.find("Subcommands:")));
+  std::string line;
+  int seen = 0;
+  for (std::getline(commands, line); std::getline(commands, line) && !line.empty(); ++seen) {
+    const std::string command = line.substr(2, line.find(' ', 2) - 2);
+    const std::string own = Run({command, "--help"}).Out;
+    EXPECT_EQ(Count(own, "Exit codes"), 0) << command;
+    EXPECT_TRUE(std::regex_search(own, std::regex(R"(Example:\s+zugen4 )"))) << command << ":\n" << own;
+  }
+  EXPECT_GE(seen, 14);
 }
 
 TEST_F(Tool, SettingsThroughStandardInputAndOutput) {
