@@ -1,5 +1,7 @@
 #include "zugen4/ZuModeRules.h"
 
+#include <iterator>
+
 namespace Zu {
 
 namespace {
@@ -27,6 +29,19 @@ constexpr TZuGen4ModeRule kRules[] = {
      "keying (DDSMod): the other channel may not modulate internally nor run joint external modulation (AB1)"},
 };
 static_assert(std::size(kRules) == ZGMdC_Count);
+
+// Every row has a column for each mode and one for a value naming none, and
+// stands at its mode's place.
+constexpr bool RowsComplete() {
+  for (unsigned i = 0; i < std::size(kRules); ++i) {
+    if (kRules[i].Mode != static_cast<TZuGen4ModesCommon>(i)) return false;
+    unsigned n = 0;
+    while (kRules[i].ForcesOff[n] != '\0') ++n;
+    if (n != ZGMdC_Count + 1) return false;
+  }
+  return true;
+}
+static_assert(RowsComplete(), "a ForcesOff row lacks a column, or a row stands out of its mode's place");
 
 }  // namespace
 

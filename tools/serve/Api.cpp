@@ -195,17 +195,11 @@ bool IsCompleteSettings(std::string_view bytes) {
 }
 
 // The value of each mode and the engine sub-object it plays.
-const char* EngineOf(TZuGen4ModesCommon mode) {
-  switch (mode) {
-    case ZGMdC_tuning: return "Tuner";
-    case ZGMdC_IntModulation: return "IntModulation";
-    case ZGMdC_ExtModulation:
-    case ZGMdC_ExtModulationA12:
-    case ZGMdC_ExtModulationAB1: return "ExtModulation";
-    case ZGMdC_LFM: return "LFM";
-    case ZGMdC_DDSMod: return "DDSMod";
-    default: return "";
-  }
+// The engine a mode plays, as the channel's engines say (none for off and gen).
+std::string EngineOf(const TZuGen4& gen, TZuGen4ModesCommon mode) {
+  for (const auto& engine : gen.ChA()->Engines())
+    if (engine->Serves(mode)) return engine->EngineName();
+  return "";
 }
 
 std::string ModeName(const TZuGen4& gen, TZuGen4ModesCommon mode) {
@@ -246,7 +240,7 @@ json Modes(const TZuGen4& gen) {
 json Engines(const TZuGen4& gen) {
   json engines = json::object();
   for (const TPropEnumerator& e : DescribeProperty(gen, "ChA.Mode").Enumerators)
-    engines[e.Name] = EngineOf(static_cast<TZuGen4ModesCommon>(e.Value));
+    engines[e.Name] = EngineOf(gen, static_cast<TZuGen4ModesCommon>(e.Value));
   return engines;
 }
 
