@@ -19,13 +19,9 @@
 #include "zugen4/ZuRecording.h"
 #include "zugen4/ZuRegistry.h"
 #include "zugen4/ZuSettingsFile.h"
+#include "zugen4/ZuTextForm.h"
 #include "zugen4/Zugen4.hpp"
 #include "zugen4/sim/SimInstrument.h"
-
-#if __has_include("zugen4/ZuTextForm.h")
-#include "zugen4/ZuTextForm.h"
-#define ZUGEN_HAVE_TEXT_FORMS 1
-#endif
 
 namespace py = pybind11;
 
@@ -92,10 +88,8 @@ thread_local const TZuGen4* tLinkFailed = nullptr;
     // The system refused a resource (a timer).
     PyErr_SetString(PyExc_OSError, e.what());
     throw py::error_already_set();
-#ifdef ZUGEN_HAVE_TEXT_FORMS
   } catch (const ETextFormError& e) {
     throw py::value_error(e.what());
-#endif
   } catch (const Exception& e) {
     if (link) RaiseLinkError(e.what(), account, status);
     // Not the link: a setup the engines cannot realize (a divider beyond range).
@@ -372,20 +366,10 @@ class TPyGen {
   }
 
   std::string WriteTextForm(const std::string& name) {
-#ifdef ZUGEN_HAVE_TEXT_FORMS
     return Run([&] { return Zu::WriteTextForm(*FGen, name); });
-#else
-    (void)name;
-    throw py::value_error("text forms are not part of this build");
-#endif
   }
   void ReadTextForm(const std::string& text) {
-#ifdef ZUGEN_HAVE_TEXT_FORMS
     Run([&] { Zu::ReadTextForm(*FGen, text); });
-#else
-    (void)text;
-    throw py::value_error("text forms are not part of this build");
-#endif
   }
 
   // The table the engine at `path` ("ChA.IntModulation", "ChB.DDSMod")

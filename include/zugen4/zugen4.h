@@ -31,7 +31,8 @@
  *                               not simulated (or not on virtual time)
  *   ZG_ERR_BUSY            -13  zg_destroy from inside the generator's own
  *                               event callback
- *   ZG_ERR_UNSUPPORTED     -14  this build lacks the feature
+ *   ZG_ERR_UNSUPPORTED     -14  no longer returned (every build has every
+ *                              feature); kept so that hosts naming it build
  *
  * Threads. A generator belongs to the thread that created it: only that
  * thread may call the functions that take it (others get ZG_ERR_THREAD and

@@ -12,11 +12,7 @@
 #include "zugen4/Timers.h"
 #include "zugen4/Version.h"
 #include "zugen4/ZuSettingsFile.h"
-
-#if __has_include("zugen4/ZuTextForm.h")
 #include "zugen4/ZuTextForm.h"
-#define ZUGEN_HAVE_TEXT_FORMS 1
-#endif
 
 namespace Zu::Flat {
 
@@ -115,10 +111,8 @@ int Guard(zg_gen* gen, const std::function<int()>& f) noexcept {
       rc = Record(ZG_ERR_FILE, e.what());
     } catch (const EOutOfResources& e) {
       rc = Record(ZG_ERR_RESOURCES, e.what());
-#ifdef ZUGEN_HAVE_TEXT_FORMS
     } catch (const ETextFormError& e) {
       rc = Record(ZG_ERR_TEXT_FORM, e.what());
-#endif
     } catch (const std::bad_alloc&) {
       rc = Record(ZG_ERR_FAILED, "out of memory");
     } catch (const std::exception& e) {
@@ -530,25 +524,15 @@ int ZUGEN_CALL zg_load(zg_gen* gen, const char* file_name) {
 }
 
 int ZUGEN_CALL zg_write_text_form(zg_gen* gen, const char* name, char* buf, size_t size, size_t* needed) {
-  return OnGen(gen, [&]() -> int {
-#ifdef ZUGEN_HAVE_TEXT_FORMS
-    return CopyOut(WriteTextForm(*gen->Gen, name ? name : "ZuGen4"), buf, size, needed);
-#else
-    (void)name, (void)buf, (void)size, (void)needed;
-    return Fail(ZG_ERR_UNSUPPORTED, "text forms are not part of this build");
-#endif
-  });
+  return OnGen(gen,
+               [&]() -> int { return CopyOut(WriteTextForm(*gen->Gen, name ? name : "ZuGen4"), buf, size, needed); });
 }
 
 int ZUGEN_CALL zg_read_text_form(zg_gen* gen, const char* text) {
   return OnGen(gen, [&]() -> int {
     if (int rc = NeedPointer(text, "text"); rc != ZG_OK) return rc;
-#ifdef ZUGEN_HAVE_TEXT_FORMS
     ReadTextForm(*gen->Gen, text);
     return ZG_OK;
-#else
-    return Fail(ZG_ERR_UNSUPPORTED, "text forms are not part of this build");
-#endif
   });
 }
 

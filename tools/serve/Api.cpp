@@ -19,11 +19,8 @@
 #include "zugen4/ZuRecording.h"
 #include "zugen4/ZuRegistry.h"
 #include "zugen4/ZuSettingsFile.h"
-#include "zugen4/sim/SimInstrument.h"
-#if __has_include("zugen4/ZuTextForm.h")
 #include "zugen4/ZuTextForm.h"
-#define ZUSERVE_HAVE_TEXT_FORM 1
-#endif
+#include "zugen4/sim/SimInstrument.h"
 
 namespace Zu::Serve {
 
@@ -470,11 +467,7 @@ TResult TPanelApi::PostPreview(std::string_view body) { return ApplySetupJson(FG
 
 TResult TPanelApi::GetSettings(bool form) const {
   if (form) {
-#ifdef ZUSERVE_HAVE_TEXT_FORM
     return {200, "text/plain; charset=utf-8", WriteTextForm(FGen), "ZuGen4.txt"};
-#else
-    return Error(501, "no text forms", "this build reads and writes settings files only");
-#endif
   }
   return {200, "application/octet-stream", SettingsBytes(FGen), "ZuGen4.zg4"};
 }
@@ -486,12 +479,8 @@ TResult TPanelApi::PutSettings(std::string_view body, bool form) {
     // What cannot be sent (a record's values beyond every range, a form's
     // modes that cannot run together) changes nothing: tried on a copy first.
     if (form) {
-#ifdef ZUSERVE_HAVE_TEXT_FORM
       PreviewChange(FGen, [&](TZuGen4& copy) { ReadTextForm(copy, body); });
       ReadTextForm(FGen, body);
-#else
-      return Error(501, "no text forms", "this build reads and writes settings files only");
-#endif
     } else {
       if (!IsCompleteSettings(body)) {
         const std::string fault = SettingsRecordFault(body);  // where a cut one ends, and the size of a whole one
@@ -506,10 +495,8 @@ TResult TPanelApi::PutSettings(std::string_view body, bool form) {
     // A generator without automatic update (the tool's) sends the loaded
     // setup here, once.
     if (updates.Count() == 0 && FGen.Active()) FGen.UpdateMode();
-#ifdef ZUSERVE_HAVE_TEXT_FORM
   } catch (const ETextFormError& e) {
     return Error(422, "form error", e.what(), {{"line", e.Line()}});
-#endif
   } catch (const ERefusedValue& e) {
     return Error(422, "refused", e.what() + std::string("; nothing was changed"),
                  {{"property", e.Path()}, {"value", e.Value()}, {"range", e.Range()}});
