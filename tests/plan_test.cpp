@@ -129,6 +129,37 @@ TEST_F(Plan, PlanningChangesNothingAndDescribesStepsAndTables) {
   EXPECT_THAT(plan.Text(), testing::HasSubstr(" ms\n"));
 }
 
+// Every engine and table mode: the table asked for is the one the update
+// downloads (the tool, the panel, Python and zg_table all ask PlanTable).
+TEST_F(Plan, TheTableAskedForIsTheOneTheUpdateDownloads) {
+  const struct {
+    const char* Engine;
+    TZuGen4ModesCommon Mode;
+    std::vector<std::pair<std::string, std::string>> Setup;
+  } cases[] = {
+      {"IntModulation", ZGMdC_IntModulation, {{"ChB.IntModulation.Type", "freq"}}},
+      {"IntModulation", ZGMdC_IntModulation, {{"ChB.IntModulation.Type", "ampl"}}},
+      {"IntModulation", ZGMdC_IntModulation, {{"ChB.IntModulation.Type", "phase"}}},
+      {"DDSMod", ZGMdC_DDSMod, {{"ChB.DDSMod.Mode", "ZGTMs_User"}, {"ChB.DDSMod.Type", "freq"}}},
+      {"DDSMod", ZGMdC_DDSMod, {{"ChB.DDSMod.Mode", "ZGTMs_User"}, {"ChB.DDSMod.Type", "phase"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Setup.back().second);
+    Make(true);
+    SetProps(*gen, c.Setup, false);
+    const std::string path = std::string("ChB.") + c.Engine;
+    const TZuGen4PlanTable asked = gen->PlanTable(path);
+    gen->ChB()->SetMode(c.Mode);
+    const TZuGen4Plan plan = gen->PlanUpdate();
+    const TZuGen4PlanTable* sent = plan.TableOf(path);
+    ASSERT_NE(sent, nullptr);
+    EXPECT_EQ(asked.Codes, sent->Codes);
+    EXPECT_EQ(asked.Values, sent->Values);
+    EXPECT_EQ(asked.Divider, sent->Divider);
+    EXPECT_GT(asked.Codes.size(), 1u);
+  }
+}
+
 // A write cut short anywhere in an update: after the failure, the next update
 // reads as frames again (an announced block is completed first).
 TEST_F(Plan, AShortWriteAnywhereLeavesNoLaterUpdateMisread) {
