@@ -403,14 +403,14 @@ TScpiInstrument::TStep TScpiInstrument::Resolve(const TUnit& unit, std::vector<T
   return step;
 }
 
-double TScpiInstrument::LimitOf(const TPropInfo& info, const std::string& which) const {
+double TScpiInstrument::LimitOf(const TPropInfo& info, const std::string& which, bool toSet) const {
   if (which == "DEF") return GetPropDouble(FDefaults, info.Path);
   if (!info.HasRange) throw EScpiError(-224, info.Path + " has no range, so no " + which);
   const bool min = which == "MIN";
-  double v = min ? info.Min : info.Max;
-  // An end the range leaves out: the nearest value inside it.
-  if (min ? info.MinExcluded : info.MaxExcluded) v = std::nextafter(v, min ? info.Max : info.Min);
+  const double v = min ? info.Min : info.Max;
   if (!std::isfinite(v)) throw EScpiError(-224, info.Path + " has no " + (min ? "lower" : "upper") + " end");
+  // An end the range leaves out is told, but cannot be set.
+  if (toSet && (min ? info.MinExcluded : info.MaxExcluded)) throw ERefusedValue(info.Path, which, RangeText(info));
   return v;
 }
 
@@ -482,7 +482,7 @@ void TScpiInstrument::Prepare(TStep& step, std::vector<std::pair<std::string, st
         const std::string limit = LimitWord(p);
         if (limit.empty())
           throw EScpiError(-224, "`" + p.Text + "`: " + step.Header + " takes a number, MIN, MAX or DEF");
-        text = RegistryNumber(info, LimitOf(info, limit));
+        text = RegistryNumber(info, LimitOf(info, limit, true));
       } else if (p.Kind == TParam::TKind::String) {
         throw EScpiError(-104, step.Header + " takes a number, not a string");
       } else {
@@ -545,7 +545,7 @@ void TScpiInstrument::Prepare(TStep& step, std::vector<std::pair<std::string, st
 std::string TScpiInstrument::FormatProp(const TCommandRow& row, const std::string& path,
                                         const std::string& limit) const {
   const TPropInfo info = DescribeProperty(FGen, path);
-  const double v = limit.empty() ? GetPropDouble(FGen, path) : LimitOf(info, limit);
+  const double v = limit.empty() ? GetPropDouble(FGen, path) : LimitOf(info, limit, false);
   if (row.Choices) {
     for (const TChoice& c : *row.Choices)
       if (ParsePropText(info, c.Registry) == v) return ShortForm(c.Keyword);

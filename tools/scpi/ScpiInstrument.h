@@ -81,7 +81,7 @@ class TScpiInstrument {
   std::string Query(TScpiSession& session, const TStep& step);
   void Flush(std::vector<std::pair<std::string, std::string>>& batch, std::string_view line);
   std::string FormatProp(const TCommandRow& row, const std::string& path, const std::string& param) const;
-  double LimitOf(const TPropInfo& info, const std::string& which) const;
+  double LimitOf(const TPropInfo& info, const std::string& which, bool toSet) const;
   std::string SenseData(int channel);
   void Reset(std::string_view line);
 

@@ -110,7 +110,7 @@ TEST_F(Scpi, SettingsAndQueriesMeanWhatTheRegistryHolds) {
       {"FREQ MAX", "FREQ?", "200000000\n"},
       {"FREQ 3E6", "FREQ? MIN;FREQ? MAX;FREQ? DEF", "400000;200000000;1000000\n"},
       {"SOUR2:PHAS 90;AMPL 50 PCT", "SOUR2:PHAS?;AMPL?", "90;50\n"},
-      {"PHAS MAX", "PHAS? MAX", "360\n"},  // 360 is left out: the nearest phase below it
+      {"PHAS 359.5", "PHAS?;PHAS? MAX", "359.5;360\n"},
       {"SOUR2:MODE IMOD", "SOUR2:MODE?;:SOUR1:MODE?", "IMOD;OFF\n"},
       {"FREQ:STOP 5 MHZ;:SWE:TIME 1000;TIME:FALL 2000;DWEL 10;DWEL:FALL 20;:MODE swe", "MODE?;OUTP?;SWE:DWEL:FALL?",
        "SWE;1;20\n"},
@@ -173,6 +173,8 @@ TEST_F(Scpi, AnErrorChangesNothingAndIsQueuedWithItsWords) {
       {"SYST:PROP \"Active\",true", "-224,\"Illegal parameter value;"},
       {"FREQ \"1\"", "-104,\"Data type error;FREQ takes a number, not a string\""},
       {"SOUR2:MODE EMODA12", "-222,\"Data out of range;ChB.Mode: "},
+      // An end the range leaves out is told by ? MAX, but cannot be set.
+      {"PHAS MAX", "-222,\"Data out of range;ChA.Phase: MAX refused (range 0 to 360 deg, 360 excluded)\""},
   };
   const std::string before = Zu::WriteTextForm(Gen);
   for (const auto& [text, error] : cases) {
