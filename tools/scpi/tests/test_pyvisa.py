@@ -25,7 +25,9 @@ class Server:
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         first = self.proc.stdout.readline()
         match = re.search(r"127\.0\.0\.1:(\d+) ", first)
-        assert match, first + self.proc.stderr.read()
+        if not match:
+            self.proc.kill()
+            pytest.fail("the server did not start: " + first + self.proc.stderr.read())
         self.port = int(match.group(1))
         self.lines = []
         self.reader = threading.Thread(target=self._read, daemon=True)
@@ -190,14 +192,16 @@ def test_ten_thousand_commands_with_memory_flat(server, inst):
 
 def test_ends_promptly_on_sigterm(tmp_path):
     s = Server(tmp_path)
-    i = s.open()
-    assert i.query("*OPC?") == "1"
-    t0 = time.monotonic()
-    s.proc.send_signal(signal.SIGTERM)
-    assert s.proc.wait(timeout=10) == 0
-    print(f"ended {time.monotonic() - t0:.3f} s after SIGTERM")
-    i.close()
-    s.rm.close()
+    try:
+        i = s.open()
+        assert i.query("*OPC?") == "1"
+        t0 = time.monotonic()
+        s.proc.send_signal(signal.SIGTERM)
+        assert s.proc.wait(timeout=10) == 0
+        print(f"ended {time.monotonic() - t0:.3f} s after SIGTERM")
+        i.close()
+    finally:
+        s.stop()
 
 
 def test_listening_beyond_loopback_needs_an_allow_list(tmp_path):
@@ -214,12 +218,14 @@ def test_record_takes_one_plan_per_message(tmp_path):
     def plans(messages):
         record = tmp_path / f"record{len(messages)}.txt"
         s = Server(tmp_path, "--record", str(record))
-        i = s.open()
-        for m in messages:
-            i.write(m)
-        assert i.query("*OPC?") == "1"
-        i.close()
-        s.stop()
+        try:
+            i = s.open()
+            for m in messages:
+                i.write(m)
+            assert i.query("*OPC?") == "1"
+            i.close()
+        finally:
+            s.stop()
         return record.read_text().count("\nplan ")
 
     changes = ["SOUR1:MODE IMOD;FM:DEV 20 KHZ;FM:INT:FREQ 500", "FREQ 2 MHZ;PHAS 90", "*RST"]
