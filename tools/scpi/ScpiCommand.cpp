@@ -2,11 +2,11 @@
 // file, one update per change).
 #include <CLI/CLI.hpp>
 #include <chrono>
-#include <cmath>
 #include <memory>
 #include <ostream>
 
 #include "ScpiServer.h"
+#include "SimReading.h"
 #include "ToolContext.h"
 #include "zugen4/Version.h"
 
@@ -20,16 +20,21 @@ struct TScpiArgs {
   std::vector<std::string> Allow;
 };
 
-// The simulated instrument's ADC follows a slow wave, so that tuning mode
-// reads something that moves.
+// The simulated instrument's ADC follows the tool's slow wave, at the wall clock.
 uint32_t SimulatedReading() {
-  const double t = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-  return static_cast<uint32_t>(32768.0 + 12000.0 * std::sin(t * 0.9));
+  return Tool::SimulatedReading(
+      std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count());
 }
 
-// *IDN?'s serial field: SIM on the simulator, otherwise the device index.
+// *IDN?'s serial field: SIM on the simulator, otherwise the bridge's serial
+// number (as chosen, or as the driver lists the chosen index).
 std::string SerialOf(TToolContext& ctx) {
-  return ctx.Options().Sim ? "SIM" : "device" + std::to_string(ctx.Options().Device);
+  const TToolOptions& o = ctx.Options();
+  if (o.Sim) return "SIM";
+  if (!o.Serial.empty()) return o.Serial;
+  for (const TFtDeviceInfo& d : SystemPlatform().Driver->ListDevices().Devices)
+    if (d.Index == o.Device && !d.Serial.empty()) return d.Serial;
+  return "device" + std::to_string(o.Device);
 }
 
 void RunScpi(TToolContext& ctx, const TScpiArgs& args) {

@@ -49,7 +49,7 @@ class TScpiSession {
 struct TScpiOptions {
   // The fields of *IDN? after the maker: model, serial (SIM on the
   // simulator), version.
-  std::string Model = "DDS-2CH";
+  std::string Model = "DDS two-channel";
   std::string Serial = "SIM";
   std::string Version;
   // Sends the update and keeps the setup (the tool: TToolContext::Commit,

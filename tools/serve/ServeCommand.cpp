@@ -5,11 +5,11 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <memory>
 #include <ostream>
 
 #include "Server.h"
+#include "SimReading.h"
 
 namespace Zu::Tool {
 
@@ -20,11 +20,10 @@ struct TServeArgs {
   std::string Listen = "127.0.0.1";
 };
 
-// The simulated instrument's ADC follows a slow wave, so that tuning mode
-// has something to plot.
+// The simulated instrument's ADC follows the tool's slow wave, at the wall clock.
 uint32_t SimulatedReading() {
-  const double t = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-  return static_cast<uint32_t>(32768.0 + 12000.0 * std::sin(t * 1.3) + 3000.0 * std::sin(t * 7.1));
+  return Tool::SimulatedReading(
+      std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count());
 }
 
 // Each watching browser holds a descriptor: allow as many as the system lets us.

@@ -129,7 +129,7 @@ TEST_F(Scpi, SettingsAndQueriesMeanWhatTheRegistryHolds) {
     EXPECT_EQ(Send(c.Query), c.Answer) << c.Set << " then " << c.Query;
     EXPECT_EQ(Error(), "0,\"No error\"\n") << c.Set;
   }
-  EXPECT_EQ(Send("*IDN?"), "ZuGen4,DDS-2CH,SIM,0.1.0\n");
+  EXPECT_EQ(Send("*IDN?"), "ZuGen4,DDS two-channel,SIM,0.1.0\n");
 }
 
 TEST_F(Scpi, AProgramMessageIsOneUpdate) {
