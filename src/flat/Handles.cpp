@@ -813,7 +813,8 @@ int ZUGEN_CALL zg_table(zg_gen* gen, const char* path, char* buf, size_t size, s
                        t.DividerText + "\nindex,code,value\n";
     char line[64];
     for (size_t i = 0; i < t.Codes.size(); ++i) {
-      std::snprintf(line, sizeof line, "%zu,%u,%.10g\n", i, t.Codes[i], t.Values[i]);
+      std::snprintf(line, sizeof line, ",%u,%.10g\n", t.Codes[i], t.Values[i]);
+      text += std::to_string(i);
       text += line;
     }
     return CopyOut(text, buf, size, needed);

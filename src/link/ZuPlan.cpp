@@ -49,9 +49,8 @@ std::string TZuGen4Plan::Text() const {
     out += head + hex + "  " + step.Text + "\n";
     if (step.Kind == TZuGen4StepKind::Command) t += CMD_WAIT_MS;
   }
-  char total[96];
-  std::snprintf(total, sizeof total, "%zu commands, %zu data blocks: %.0f ms\n", Commands(), Steps.size() - Commands(),
-                DurationMs());
+  const std::string total = std::to_string(Commands()) + " commands, " + std::to_string(Steps.size() - Commands()) +
+                            " data blocks: " + std::to_string(static_cast<unsigned long long>(DurationMs())) + " ms\n";
   return out + total;
 }
 

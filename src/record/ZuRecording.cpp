@@ -1,5 +1,6 @@
 #include "zugen4/ZuRecording.h"
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
