@@ -304,7 +304,9 @@ TEST(Handles, DevicesBySerialNumberTheListAndTheVersion) {
 
 namespace {
 
-std::string Text(int (*fn)(zg_gen*, const char*, char*, size_t, size_t*), zg_gen* g, const char* arg, int* rc) {
+// fn is zg_preview or zg_table (ZUGEN_CALL: __stdcall on 32-bit Windows).
+template <typename Fn>
+std::string Text(Fn fn, zg_gen* g, const char* arg, int* rc) {
   size_t needed = 0;
   *rc = fn(g, arg, nullptr, 0, &needed);
   if (*rc != ZG_ERR_BUFFER) return {};
