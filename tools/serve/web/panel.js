@@ -305,7 +305,10 @@ async function submit(path) {
   }
   const where = data.property || path;
   if (status === 422) {
-    showError(where, data.message || `${fmt(data.value)} refused: the range is ${data.range}`);
+    // A value outside its range says the range; a setup that cannot be sent,
+    // or values that cannot all be kept, say why in the library's words.
+    const plain = !data.message || data.message.endsWith(`(range ${data.range})`);
+    showError(where, plain ? `${fmt(data.value)} refused: the range is ${data.range}` : data.message);
   } else {
     showError(where, data.message || ('error ' + status));
   }
