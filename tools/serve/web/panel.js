@@ -362,8 +362,9 @@ function drawSeries(canvas, ys, color, label) {
   g.stroke();
   g.fillStyle = '#3b4652';
   g.font = '11px system-ui, sans-serif';
-  g.fillText(fmt(hi), 4, 12);
-  g.fillText(fmt(lo), 4, h - 4);
+  // Six significant digits are plenty for an axis.
+  g.fillText(fmt(+hi.toPrecision(6)), 4, 12);
+  g.fillText(fmt(+lo.toPrecision(6)), 4, h - 4);
   if (label) g.fillText(label, w - g.measureText(label).width - 6, 12);
 }
 
