@@ -187,7 +187,10 @@ def test_ten_thousand_commands_with_memory_flat(server, inst):
         cycle(i)
     after = server.rss_kib()
     print(f"RSS {before} KiB before, {after} KiB after 10000 commands")
-    assert after - before < 4096
+    # Under the address sanitizer freed memory waits in its quarantine (up to
+    # 256 MiB), so RSS says nothing there; the sanitizer judges leaks itself.
+    if "ASAN_OPTIONS" not in os.environ:
+        assert after - before < 4096
 
 
 def test_ends_promptly_on_sigterm(tmp_path):
