@@ -31,17 +31,6 @@ namespace Zu::Tool {
 
 namespace {
 
-// Copies the whole setup through an in-memory settings record: the record is
-// the one complete and exact picture of a generator.
-void CopySetup(TZuGen4& from, TZuGen4& to) {
-  TZuGen4FileStream out;
-  out.OpenMemoryForWriting();
-  from.WriteDataToFile(out);
-  TZuGen4FileStream in;
-  in.OpenMemoryForReading(out.MemoryBytes());
-  to.ReadDataFromFile(in);
-}
-
 // A pipe or a device named as a file is refused before it is opened: reading
 // or writing it could wait for ever.
 void NeedRegularFile(const std::string& file, const char* verb) {
@@ -175,8 +164,8 @@ void ApplyForm(TZuGen4& gen, const std::string& file, const std::string& text) {
   }
 }
 
-// A generator apart from the device and the state: for conversions and for
-// computing tables.
+// A generator apart from the device and the state: for conversions and the
+// defaults.
 std::unique_ptr<TZuGen4> ScratchGenerator(const std::shared_ptr<Sim::TSimPlatform>& sim) {
   auto gen = std::make_unique<TZuGen4>();
   gen->SetPlatform(sim->Platform());
@@ -611,7 +600,7 @@ void AddCommands(CLI::App& app, TToolContext& ctx, std::istream* in, bool nested
     TZuGen4& gen = ctx.Device();
     gen.ResetGen();
     auto defaults = ScratchGenerator(std::make_shared<Sim::TSimPlatform>());
-    CopySetup(*defaults, gen);
+    defaults->CopySetupTo(gen);
     ctx.SaveState();
   });
 

@@ -201,6 +201,9 @@ class ZUGEN_API TZuGen4 : public TComponent, public TZuGen4ChannelHost {
   // Reads the header from the open stream: true when it is wrong.
   bool CheckIOMetrics();
   TZuGen4FileStream& WriteDataToFile(TZuGen4FileStream& stream);
+  // Gives `to` this generator's whole setup through an in-memory settings
+  // record, the one complete and exact picture of a generator.
+  void CopySetupTo(TZuGen4& to) const;
   TZuGen4FileStream& ReadDataFromFile(TZuGen4FileStream& stream);
 
   // --- events ---

@@ -40,20 +40,22 @@ void DescribeSteps(TZuGen4Plan& plan) {
 
 }  // namespace
 
+void TZuGen4::CopySetupTo(TZuGen4& to) const {
+  TZuGen4FileStream out;
+  out.OpenMemoryForWriting();
+  const_cast<TZuGen4*>(this)->WriteDataToFile(out);
+  TZuGen4FileStream in;
+  in.OpenMemoryForReading(out.MemoryBytes());
+  to.ReadDataFromFile(in);
+}
+
 bool TZuGen4::PlanOnCopy(TZuGen4Plan& plan, TPlanRefusal& refusal, const std::function<void(TZuGen4&)>& prepare) const {
   // The copy reads this generator's settings record, through the code that
   // writes and reads the file; its platform is a simulated one it never opens.
   const Sim::TSimPlatform sim;
   TZuGen4 copy;
   copy.SetPlatform(sim.Platform());
-  {
-    TZuGen4FileStream stream;
-    stream.OpenMemoryForWriting();
-    const_cast<TZuGen4*>(this)->WriteDataToFile(stream);
-    TZuGen4FileStream in;
-    in.OpenMemoryForReading(stream.MemoryBytes());
-    copy.ReadDataFromFile(in);
-  }
+  CopySetupTo(copy);
   copy.SetAutoUpdate(AutoUpdate());
   if (prepare) prepare(copy);
   copy.FLink.Capture(&plan);

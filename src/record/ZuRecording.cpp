@@ -45,12 +45,7 @@ TZuGen4Plan PreviewChange(const TZuGen4& gen, const std::function<void(TZuGen4&)
   const Sim::TSimPlatform sim;
   TZuGen4 copy;
   copy.SetPlatform(sim.Platform());
-  TZuGen4FileStream out;
-  out.OpenMemoryForWriting();
-  const_cast<TZuGen4&>(gen).WriteDataToFile(out);
-  TZuGen4FileStream in;
-  in.OpenMemoryForReading(out.MemoryBytes());
-  copy.ReadDataFromFile(in);
+  gen.CopySetupTo(copy);
   // The copy never holds csLoading: nothing it is told sends an update.
   if (change) change(copy);
   return CheckSendable(copy);
