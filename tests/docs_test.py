@@ -24,6 +24,7 @@ import functools
 import glob
 import os
 import re
+import select
 import subprocess
 
 import pytest
@@ -206,7 +207,9 @@ def run_with_server(block, tmp_path):
     proc = subprocess.Popen([TOOL, "--sim", "--state", str(tmp_path / "server.zg4"), command, "--port", "0"],
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     try:
-        first = proc.stdout.readline()
+        # A server that never says where it listens fails the block, not the run.
+        ready, _, _ = select.select([proc.stdout], [], [], 15)
+        first = proc.stdout.readline() if ready else "(nothing within 15 s)"
         m = re.search(r"127\.0\.0\.1:(\d+)", first)
         if not m:
             fail_with(block, f"zugen4 {command} did not start: {first}")
