@@ -234,6 +234,16 @@ json Modes(const TZuGen4& gen) {
   return modes;
 }
 
+// Whether the assignments, refused as they are, would be taken with Force.
+bool Forceable(const TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments) {
+  try {
+    PreviewProps(gen, assignments, TSetOptions{.Force = true});
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 json Engines(const TZuGen4& gen) {
   json engines = json::object();
   for (const TPropEnumerator& e : DescribeProperty(gen, "ChA.Mode").Enumerators)
@@ -317,7 +327,11 @@ TResult ApplySetupJson(TZuGen4& gen, std::string_view body, bool previewOnly) {
   } catch (const EBadValue& e) {
     return Error(400, "bad value", e.what(), {{"property", e.Path()}, {"value", e.Value()}});
   } catch (const ERefusedValue& e) {
-    return Error(422, "refused", e.what(), {{"property", e.Path()}, {"value", e.Value()}, {"range", e.Range()}});
+    json extra = {{"property", e.Path()}, {"value", e.Value()}, {"range", e.Range()}};
+    // A mode refused for a value outside its engine's range may still be
+    // sent as it is when asked to: the page offers that.
+    if (!force && dynamic_cast<const EConflictingValues*>(&e)) extra["forceable"] = Forceable(gen, assignments);
+    return Error(422, "refused", e.what(), extra);
   } catch (const Exception& e) {
     return Error(502, "link failure", e.what(), {{"link", LinkState(gen)}});
   }
@@ -387,13 +401,17 @@ TResult TPanelApi::GetSetup() const {
               {"description", info.Description},
               {"value", Value(FGen, info)}};
     if (info.HasRange) {
-      p["min"] = info.Min;
-      p["max"] = info.Max;
+      // An open end (at least 0 ms) has no number.
+      if (std::isfinite(info.Min)) p["min"] = info.Min;
+      if (std::isfinite(info.Max)) p["max"] = info.Max;
+      p["minExcluded"] = info.MinExcluded;
+      p["maxExcluded"] = info.MaxExcluded;
     }
+    if (!info.RangeNote.empty()) p["rangeNote"] = info.RangeNote;
     if (info.Kind == TPropKind::Enum) {
       json en = json::array();
       for (const TPropEnumerator& e : info.Enumerators)
-        en.push_back({{"value", e.Value}, {"name", e.Name}, {"short", e.ShortName}});
+        en.push_back({{"value", e.Value}, {"name", e.Name}, {"short", e.ShortName}, {"aliases", e.Aliases}});
       p["enumerators"] = en;
     }
     props.push_back(std::move(p));
@@ -424,8 +442,15 @@ void TPanelApi::PublishValues() {
 
 TResult TPanelApi::PostSetup(std::string_view body) {
   FPendingModes.clear();
+  const bool wasActive = FGen.Active();
+  const uint64_t seq = FFrames ? FFrames->LastSeq() : 0;
   TResult r = ApplySetupJson(FGen, body);
   if (r.Status == 200) {
+    if (FGen.Active() != wasActive) {
+      json answer = json::parse(r.Body);
+      answer["instrument"] = InstrumentAfter(seq);
+      r = Json(200, answer);
+    }
     PublishModes();
     PublishValues();
   } else if (r.Status == 422) {
@@ -464,6 +489,29 @@ TResult TPanelApi::GetTable(std::string_view path) const {
 }
 
 TResult TPanelApi::PostPreview(std::string_view body) { return ApplySetupJson(FGen, body, true); }
+
+TResult TPanelApi::PostReset() {
+  FPendingModes.clear();
+  const uint64_t seq = FFrames ? FFrames->LastSeq() : 0;
+  try {
+    // As the tool's reset: the defaults of a generator made afresh, and the
+    // reset command. A generator that updates by itself has sent it with
+    // the defaults' update already (every update begins with it).
+    TUpdateCounter updates(FGen);
+    const TScratch defaults;
+    defaults.Gen.CopySetupTo(FGen);
+    if (FGen.Active() && updates.Count() == 0) FGen.ResetGen();
+  } catch (const Exception& e) {
+    FPendingModes.clear();
+    FlushFrames();
+    return Error(502, "link failure", e.what(), {{"link", LinkState(FGen)}});
+  }
+  PublishModes();
+  PublishValues();
+  json answer = {{"values", Values(FGen)}, {"modes", Modes(FGen)}, {"instrument", InstrumentAfter(seq)}};
+  FlushFrames();
+  return Json(200, answer);
+}
 
 TResult TPanelApi::GetSettings(bool form) const {
   if (form) {
@@ -529,6 +577,29 @@ json WireJson(const TWireEntry& e, double genFreq) {
 }
 
 }  // namespace
+
+json TPanelApi::InstrumentAfter(uint64_t seq) const {
+  std::string sent;
+  json frames = json::array();
+  if (FFrames)
+    for (const TWireEntry& e : FFrames->Since(seq)) {
+      if (e.Kind == TWireKind::Read) continue;
+      frames.push_back(WireJson(e, FGen.GenFreq())["meaning"]);
+      if (frames.size() <= 3) sent += (sent.empty() ? "" : "; ") + frames.back().get<std::string>();
+    }
+  if (frames.size() > 3) sent += " and " + std::to_string(frames.size() - 3) + " more";
+  const bool active = FGen.Active();
+  std::string summary;
+  if (active)
+    summary = "The link is open; sent: " + (frames.empty() ? std::string("nothing") : sent) + ".";
+  else if (frames.empty())
+    summary = "The link is closed. Nothing was sent on closing: the instrument keeps running what it was sent last.";
+  else
+    summary = "The link is closed; sent on closing: " + sent + ". Nothing more is sent until the link opens again.";
+  json out = {{"active", active}, {"sent", frames}, {"summary", summary}};
+  if (FInstrumentState) out["state"] = "The simulated instrument now:\n" + FInstrumentState();
+  return out;
+}
 
 TResult TPanelApi::GetFrames() const {
   json list = json::array();

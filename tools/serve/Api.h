@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,6 +58,9 @@ class TPanelApi {
   TResult PostSetup(std::string_view body);
   // What POST /api/setup with this body would send: the plan, nothing changed.
   TResult PostPreview(std::string_view body);
+  // The tool's reset: the instrument gets the reset command (when linked) and
+  // the setup goes back to the defaults.
+  TResult PostReset();
   // path names an engine with a table: "ChA.IntModulation", "ChB.DDSMod".
   TResult GetTable(std::string_view path) const;
   TResult GetSettings(bool form) const;
@@ -65,15 +69,22 @@ class TPanelApi {
   TResult GetFrames() const;
   // Publishes what went over the wire since the last call as one event.
   void FlushFrames();
+  // Where the panel reads what the instrument holds (the simulated one's
+  // decoded state); none for a real instrument, which cannot be read back.
+  void SetInstrumentState(std::function<std::string()> state) { FInstrumentState = std::move(state); }
 
  private:
   void PublishValues();
   void PublishModes();
+  // What the instrument now does after the link opened or closed: the frames
+  // sent since `seq` and the instrument's state where it can be read.
+  nlohmann::json InstrumentAfter(uint64_t seq) const;
 
   TZuGen4& FGen;
   TEventHub& FHub;
   TFrameLog* FFrames;
   std::function<void()> FChanged;
+  std::function<std::string()> FInstrumentState;
   uint64_t FFramesSeen = 0;
   std::vector<std::string> FPendingModes;
   TChModeChangeEvent FOldModeChange;

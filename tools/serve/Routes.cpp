@@ -106,6 +106,7 @@ const std::vector<TRoute>& Routes() {
        [](A& api, H&, const I&, const R& req, V) { return Reply(api.PostSetup(req.Body)); }},
       {"POST", "/api/preview", false,
        [](A& api, H&, const I&, const R& req, V) { return Reply(api.PostPreview(req.Body)); }},
+      {"POST", "/api/reset", false, [](A& api, H&, const I&, const R&, V) { return Reply(api.PostReset()); }},
       {"GET", "/api/table/", true, [](A& api, H&, const I&, const R&, V rest) { return Reply(api.GetTable(rest)); }},
       {"GET", "/api/settings", false,
        [](A& api, H&, const I&, const R& req, V) { return Reply(api.GetSettings(req.HasParam("form"))); }},

@@ -117,7 +117,10 @@ class TPanelServer::TImpl {
     const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (fd < 0) throw std::system_error(errno, std::generic_category(), "no event descriptor for the panel");
     Wake.assign(fd);
-    if (Options.SimDriver) Options.SimDriver->SetTraceLimit(kSimTraceKept);
+    if (Options.SimDriver) {
+      Options.SimDriver->SetTraceLimit(kSimTraceKept);
+      Api->SetInstrumentState([driver = Options.SimDriver] { return driver->Model().StateText(); });
+    }
   }
 
   ~TImpl() {

@@ -167,6 +167,18 @@ TEST_F(Panel, SetupListsEveryPropertyWithItsMetadata) {
     }
     if (p["path"] == "ChA.Mode") {
       EXPECT_EQ(p["enumerators"].size(), 9u);
+      // The names people use, for the page to show.
+      EXPECT_EQ(p["enumerators"][int{Zu::ZGMdC_LFM}]["aliases"], json::array({"sweep"}));
+      EXPECT_EQ(p["rangeNote"], "ZGMdC_ExtModulationA12 on channel A only");
+    }
+    // An open end has no number; an end left out says so.
+    if (p["path"] == "ChA.Tuner.ADCTimerInterval") {
+      EXPECT_EQ(p["min"], 0);
+      EXPECT_FALSE(p.contains("max"));
+    }
+    if (p["path"] == "ChA.Amplitude") {
+      EXPECT_TRUE(p["minExcluded"]);
+      EXPECT_FALSE(p["maxExcluded"]);
     }
   }
   EXPECT_TRUE(setup["link"]["active"]);
@@ -211,6 +223,9 @@ TEST_F(Panel, BadRequestsChangeNothing) {
       {R"({"ChA.Frequency": "10005x"})", 400, "bad value", "ChA.Frequency"},
       {R"({"ChA.Frequency": "1 000"})", 400, "bad value", "ChA.Frequency"},
       {R"({"ChA.Frequency": "1000,5"})", 400, "bad value", "ChA.Frequency"},
+      // What nobody sets.
+      {R"({"ChA.Frequency": 2000, "ChA.ChannelType": "ZGCN_B"})", 400, "bad value", "ChA.ChannelType"},
+      {R"({"ChB.Tuner.ADCValue": 7})", 400, "bad value", "ChB.Tuner.ADCValue"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.body);
@@ -297,9 +312,57 @@ TEST_F(Panel, APendingChangeShowsItsPlanAndWhatCannotBeSentIsRefused) {
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->status, 422);
   EXPECT_EQ(json::parse(refused->body)["property"], "ChA.IntModulation.Fm");
-  EXPECT_EQ(Post(R"({"ChB.Mode":"LFM"})")->status, 422);  // a sweep without its times
+  EXPECT_FALSE(json::parse(refused->body).value("forceable", false));  // no force makes it sendable
+  auto sweep = Post(R"({"ChB.Mode":"LFM"})");                          // a sweep without its times
+  ASSERT_TRUE(sweep);
+  EXPECT_EQ(sweep->status, 422);
+  EXPECT_TRUE(json::parse(sweep->body)["forceable"]);
   EXPECT_TRUE(FramesAfter(before).empty());
   EXPECT_EQ(Post(R"({"ChB.Mode":"LFM","Force":true})")->status, 200);
+}
+
+// Reset as the tool's: the reset command when linked, the defaults either way.
+TEST_F(Panel, ResetPutsTheDefaultsBack) {
+  for (const bool linked : {true, false}) {
+    SCOPED_TRACE(linked ? "linked" : "not linked");
+    ASSERT_EQ(Post(R"({"ChA.Mode":"gen","ChA.Frequency":2000,"ChB.IntModulation.Fm":500})")->status, 200);
+    ASSERT_EQ(Post(linked ? R"({"Active":true})" : R"({"Active":false})")->status, 200);
+    const uint64_t before = LastSeq();
+    auto r = Client().Post("/api/reset", Auth(), "", "application/json");
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->status, 200) << r->body;
+    const json body = json::parse(r->body);
+    EXPECT_EQ(body["values"]["ChA.Frequency"], 1000);
+    EXPECT_EQ(body["values"]["ChA.Mode"], "ZGMdC_off");
+    EXPECT_EQ(ValueOf("ChB.IntModulation.Fm"), 1000);
+    const std::vector<json> sent = FramesAfter(before);
+    EXPECT_EQ(sent.size(), linked ? 1u : 0u);
+    if (linked) {
+      EXPECT_EQ(sent.front()["meaning"], "reset");
+    }
+    EXPECT_EQ(body["instrument"]["sent"], linked ? json::array({"reset"}) : json::array());
+  }
+  // Only a change from the panel's page or with the token resets.
+  auto other = Client().Post("/api/reset", {{"Origin", "http://evil.example"}}, "", "application/json");
+  ASSERT_TRUE(other);
+  EXPECT_EQ(other->status, 403);
+  EXPECT_EQ(Client().Get("/api/reset")->status, 405);
+}
+
+// The answer to switching the link says what the instrument now does.
+TEST_F(Panel, SwitchingTheLinkSaysWhatTheInstrumentDoes) {
+  ASSERT_EQ(Post(R"({"ChA.Mode":"gen"})")->status, 200);
+  const json off = json::parse(Post(R"({"Active":false})")->body);
+  EXPECT_FALSE(off["instrument"]["active"]);
+  EXPECT_EQ(off["instrument"]["sent"], json::array({"reset"}));
+  EXPECT_EQ(off["instrument"]["summary"],
+            "The link is closed; sent on closing: reset. Nothing more is sent until the link opens again.");
+  EXPECT_NE(off["instrument"]["state"].get<std::string>().find("channel A: output off"), std::string::npos);
+  // Nothing switched, nothing to tell.
+  EXPECT_FALSE(json::parse(Post(R"({"Active":false})")->body).contains("instrument"));
+  const json on = json::parse(Post(R"({"Active":true})")->body);
+  EXPECT_TRUE(on["instrument"]["active"]);
+  EXPECT_NE(on["instrument"]["state"].get<std::string>().find("channel A: output on"), std::string::npos);
 }
 
 TEST_F(Panel, SettingsFileRoundTripAndDamagedUploads) {

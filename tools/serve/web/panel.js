@@ -64,14 +64,84 @@ function fmt(v) {
   return Number.isInteger(v) ? String(v) : String(+v.toPrecision(10));
 }
 
+// What the person sets: the setup's values. What the registry marks read-only
+// (readings, the channel's name) is shown as a reading; what is neither
+// stored nor read-only (AutoUpdate) is the program's own option, which the
+// panel decides itself (every accepted change is sent at once), so it is not
+// offered.
+function shown(p) { return p.stored || p.readOnly; }
+
+// A label that wraps only between the parts of a name (ADC|Timer|Interval),
+// never inside a word.
+function nameLabel(tag, name, attrs) {
+  const label = el(tag, attrs);
+  name.split(/(?<=[a-z0-9])(?=[A-Z])|(?<=[A-Z])(?=[A-Z][a-z])/).forEach((part, i) => {
+    if (i) label.append(el('wbr'));
+    label.append(part);
+  });
+  return label;
+}
+
+// An enumerator as people read it: the registry's alias first, the
+// protocol's name beside it ("sweep (LFM)").
+function enumWords(e) {
+  return e.aliases && e.aliases.length ? `${e.aliases[0]} (${e.short})` : e.short;
+}
+
+// A text of the library's with every enumerator's full name in words.
+function words(text) {
+  if (!text) return text;
+  return text.replace(/\b[A-Za-z]+_[A-Za-z0-9_]+\b/g, full => {
+    for (const p of state.props.values())
+      for (const e of p.enumerators || []) if (e.name === full) return enumWords(e);
+    return full;
+  });
+}
+
+// A quantity with its unit, the unit's prefix chosen so that the number
+// stays short: 200000 kHz reads "200 MHz", 20000 Hz "20 kHz".
+const prefixed = {Hz: ['Hz', 0], kHz: ['Hz', 3], MHz: ['Hz', 6], GHz: ['Hz', 9], s: ['s', 0], ms: ['s', -3], us: ['s', -6]};
+const prefixes = {'-6': 'u', '-3': 'm', 0: '', 3: 'k', 6: 'M', 9: 'G'};
+function quantity(v, unit) {
+  const base = prefixed[unit];
+  if (!unit) return fmt(v);
+  if (!base || v === 0) return `${fmt(v)} ${unit}`;
+  let exp = base[1];
+  let shown = v;
+  while (Math.abs(shown) >= 1000 && prefixes[exp + 3] !== undefined) { shown /= 1000; exp += 3; }
+  while (Math.abs(shown) < 1 && prefixes[exp - 3] !== undefined) { shown *= 1000; exp -= 3; }
+  return `${fmt(+shown.toPrecision(9))} ${prefixes[exp]}${base[0]}`;
+}
+
+// The range in words with units ("400 kHz … 200 MHz", "above 0 % … 100 %").
+function rangeWords(p) {
+  const lo = 'min' in p ? (p.minExcluded ? 'above ' : '') + quantity(p.min, p.unit) : null;
+  const hi = 'max' in p ? (p.maxExcluded ? 'below ' : '') + quantity(p.max, p.unit) : null;
+  let text = lo && hi ? `${lo} … ${hi}` : lo ? (p.minExcluded ? lo : 'at least ' + lo)
+           : hi ? (p.maxExcluded ? hi : 'at most ' + hi) : '';
+  if (p.rangeNote) text += (text ? '; ' : '') + words(p.rangeNote);
+  return text;
+}
+
+function makeReading(p) {
+  const {name} = split(p.path);
+  const out = el('output', {class: 'reading', 'data-path': p.path, title: p.description || p.path});
+  const root = el('div', {class: 'field readonly ' + p.kind, 'data-path': p.path},
+                  nameLabel('span', name, {class: 'label', title: (p.description || p.path) + ' (read-only)'}),
+                  el('div', {class: 'control'}, out, el('span', {class: 'unit', text: p.unit || ''})));
+  state.fields.set(p.path, {root, input: out, error: null, reading: true});
+  return root;
+}
+
 function makeField(p) {
+  if (p.readOnly) return makeReading(p);
   const {name} = split(p.path);
   let input;
   if (p.kind === 'bool') {
     input = el('input', {type: 'checkbox'});
   } else if (p.kind === 'enum') {
     input = el('select');
-    for (const e of p.enumerators) input.append(el('option', {value: e.name, text: e.short}));
+    for (const e of p.enumerators) input.append(el('option', {value: e.name, text: enumWords(e)}));
   } else {
     // Text, not a number field: a number field drops what it cannot read (the
     // comma of "1000,5") and sends the rest; here the panel reads the text.
@@ -80,10 +150,9 @@ function makeField(p) {
   }
   input.dataset.path = p.path;
   input.id = 'f-' + p.path.replaceAll('.', '-');
-  if (p.readOnly) input.disabled = true;
-  const label = el('label', {for: input.id, text: name, title: p.description || p.path});
+  const label = nameLabel('label', name, {for: input.id, title: p.description || p.path});
   const unit = el('span', {class: 'unit', text: p.unit || ''});
-  const range = el('span', {class: 'range', text: p.range || ''});
+  const range = el('span', {class: 'range', text: rangeWords(p)});
   const error = el('div', {class: 'error', role: 'alert'});
   error.hidden = true;
   const root = el('div', {class: 'field ' + p.kind, 'data-path': p.path}, label,
@@ -101,10 +170,11 @@ function buildChannel(ch, props) {
   const main = el('div', {class: 'fields'});
   const engines = new Map();
   for (const p of props) {
+    if (!shown(p)) continue;
     const {engine} = split(p.path);
     if (!engine) { main.append(makeField(p)); continue; }
     if (!engines.has(engine)) {
-      const box = el('fieldset', {class: 'engine', 'data-engine': engine}, el('legend', {text: engine}),
+      const box = el('fieldset', {class: 'engine', 'data-engine': engine}, nameLabel('legend', engine),
                      el('div', {class: 'fields'}));
       engines.set(engine, box);
     }
@@ -135,7 +205,7 @@ function build(setup) {
   general.replaceChildren();
   for (const p of groups.get('general') || []) {
     // Active has its own switch in the header.
-    if (p.path === 'Active') continue;
+    if (p.path === 'Active' || !shown(p)) continue;
     general.append(makeField(p));
   }
   applySetup(setup);
@@ -149,7 +219,10 @@ function showValue(path, value) {
   if (!p) return;
   p.value = value;
   if (!f) return;
-  if (p.kind === 'bool') f.input.checked = !!value;
+  if (f.reading) {
+    const e = p.kind === 'enum' && p.enumerators.find(x => x.name === value);
+    f.input.value = e ? enumWords(e) : p.kind === 'bool' ? (value ? 'yes' : 'no') : fmt(value);
+  } else if (p.kind === 'bool') f.input.checked = !!value;
   else if (p.kind === 'enum') f.input.value = value;
   else if (document.activeElement !== f.input || !f.root.classList.contains('refused')) f.input.value = fmt(value);
 }
@@ -175,7 +248,7 @@ function refreshModes() {
       const m = state.modes[ch].find(x => x.name === opt.value);
       opt.disabled = m ? !m.available : false;
       opt.textContent = shortMode(ch, opt.value) + (m && opt.value !== modeOf(ch) ? effect[m.action] || '' : '');
-      opt.title = m && m.rule ? m.rule : '';
+      opt.title = m && m.rule ? words(m.rule) : '';
     }
     // The modes the other channel's mode limits, each with its rule.
     const rules = state.modes[ch].filter(m => m.rule && m.name !== modeOf(ch));
@@ -187,7 +260,7 @@ function refreshModes() {
     $('summary', list).textContent = `${rules.length} mode${rules.length === 1 ? '' : 's'} limited by ${other}'s mode`;
     list.hidden = rules.length === 0;
     $('ul', list).replaceChildren(...rules.map(m => el('li', {class: m.action}, el('b', {text: shortMode(ch, m.name)}),
-                                                      ' ' + m.rule)));
+                                                      ' ' + words(m.rule))));
   }
   refreshTables();
   refreshAdc();
@@ -195,7 +268,7 @@ function refreshModes() {
 
 function shortMode(ch, name) {
   const e = state.props.get(ch + '.Mode')?.enumerators.find(x => x.name === name);
-  return e ? e.short : name;
+  return e ? enumWords(e) : name;
 }
 
 function applyValues(values, modes) {
@@ -223,23 +296,41 @@ function showLink(link) {
 
 function clearError(path) {
   const f = state.fields.get(path);
-  if (!f) return;
+  if (!f || !f.error) return;
   f.root.classList.remove('refused');
   f.error.hidden = true;
   f.error.textContent = '';
 }
 
-function showError(path, message) {
+// The reason at the field, and the buttons that go with it.
+function showError(path, message, ...actions) {
   const f = state.fields.get(path);
-  if (!f) { notice(message, true); return; }
+  if (!f || !f.error) { notice(message, true); return; }
   f.root.classList.add('refused');
-  f.error.textContent = message;
+  f.error.replaceChildren(message, ...actions);
   f.error.hidden = false;
 }
 
-// The number the person typed, with a point or a comma as the decimal mark;
-// {error} when the text is anything else, so that nothing is sent for it.
+// A refusal as the person reads it: a value outside its range says the
+// range; a setup that cannot be sent, or values that cannot all be kept, say
+// why in the library's words.
+function refusalText(data) {
+  const plain = !data.message || data.message.endsWith(`(range ${data.range})`);
+  return plain ? `${fmt(data.value)} refused: the range is ${data.range}` : words(data.message);
+}
+
+// The number the person typed, with a point or a comma as the decimal mark:
+// {value}; a number with a unit ("2 MHz", "50 %") is {text} for the
+// registry, which converts it to the property's unit or refuses it naming
+// that unit; {error} when the text is anything else, so that nothing is sent
+// for it.
 function parseNumber(text, kind) {
+  const withUnit = /^(.*?\d[.,]?)(\s*[^\d\s.,+-][^\d\s]*)$/.exec(text.trim());
+  if (withUnit) {
+    const number = parseNumber(withUnit[1], 'double');
+    if ('error' in number) return number;
+    return {text: withUnit[1].replace(',', '.') + withUnit[2]};
+  }
   const t = text.trim();
   const m = /^([+-]?)(\d*)(?:[.,](\d*))?(?:[eE]([+-]?\d+))?$/.exec(t);
   if (!m || (m[2] === '' && !m[3])) {
@@ -263,6 +354,10 @@ function valueOf(path) {
   return parseNumber(input.value, p.kind);
 }
 
+// What goes into a request for a typed value, and how it reads.
+const sent = typed => ('text' in typed ? typed.text : typed.value);
+const typedText = typed => ('text' in typed ? typed.text : fmt(typed.value));
+
 // The plan of a pending change: its frames and total time, before it is applied.
 function schedulePreview(path) {
   clearTimeout(schedulePreview.timer);
@@ -273,15 +368,15 @@ async function preview(path) {
   const box = $('#preview');
   const typed = valueOf(path);
   if ('error' in typed) { box.hidden = true; return; }
-  const {status, data} = await api('POST', '/api/preview', {[path]: typed.value});
+  const {status, data} = await api('POST', '/api/preview', {[path]: sent(typed)});
   const summary = $('summary', box);
   if (status === 200) {
     const frames = data.steps.filter(s => s.kind === 'frame').length;
-    summary.textContent = `Pending ${path} = ${fmt(typed.value)}: would send ${frames} frames` +
+    summary.textContent = `Pending ${path} = ${typedText(typed)}: would send ${frames} frames` +
                           ` and ${data.steps.length - frames} data blocks, ${fmt(data.durationMs)} ms (Enter applies it)`;
     $('pre', box).textContent = data.text;
   } else {
-    summary.textContent = `Pending ${path} = ${fmt(typed.value)} would be refused: ${data.message || status}`;
+    summary.textContent = `Pending ${path} = ${typedText(typed)} would be refused: ${words(data.message) || status}`;
     $('pre', box).textContent = '';
   }
   box.hidden = false;
@@ -296,21 +391,26 @@ async function submit(path) {
     showError(path, typed.error);
     return;
   }
-  const body = {[path]: typed.value};
+  await send(path, {[path]: sent(typed)});
+}
+
+async function send(path, body) {
   const {status, data} = await api('POST', '/api/setup', body);
   if (status === 200) {
     clearError(path);
+    $('#instrument').hidden = true;
     applyValues(data.values, data.modes);
     return;
   }
   const where = data.property || path;
   if (status === 422) {
-    // A value outside its range says the range; a setup that cannot be sent,
-    // or values that cannot all be kept, say why in the library's words.
-    const plain = !data.message || data.message.endsWith(`(range ${data.range})`);
-    showError(where, plain ? `${fmt(data.value)} refused: the range is ${data.range}` : data.message);
+    // A mode refused for a value outside its engine's range may be sent as
+    // it is, when the person asks for that.
+    const anyway = data.forceable && el('button', {class: 'button small', type: 'button', text: 'Send anyway',
+                                                   onclick: () => { clearError(where); send(path, {...body, Force: true}); }});
+    showError(where, refusalText(data), ...(anyway ? [' ', anyway] : []));
   } else {
-    showError(where, data.message || ('error ' + status));
+    showError(where, words(data.message) || ('error ' + status));
   }
   showValue(path, state.props.get(path).value);
   if (status === 502) notice(data.message, true);
@@ -459,8 +559,10 @@ function listen() {
     }
   });
   on('refused', d => {
-    logEvent(d.message, 'bad');
-    showError(d.property, `${fmt(d.value)} refused: the range is ${d.range}`);
+    logEvent(words(d.message), 'bad');
+    // This page's own refusal stands at its field already, with its buttons.
+    const shownNow = state.fields.get(d.property)?.error?.textContent || '';
+    if (!shownNow.startsWith(refusalText(d))) showError(d.property, refusalText(d));
   });
   on('link', d => {
     showLink(d.link);
@@ -496,6 +598,27 @@ async function upload(file) {
   }
 }
 
+// What the instrument does now, as the panel's server tells it: what was
+// sent, and the simulated instrument's state where there is one.
+function showInstrument(info) {
+  const box = $('#instrument');
+  box.hidden = !info;
+  if (!info) return;
+  $('p', box).textContent = info.summary;
+  $('pre', box).textContent = info.state || '';
+  $('pre', box).hidden = !info.state;
+}
+
+async function reset() {
+  $('#reset-confirm').hidden = true;
+  const {status, data} = await api('POST', '/api/reset');
+  if (status !== 200) { notice(data.message || 'error ' + status, true); return; }
+  for (const path of state.fields.keys()) clearError(path);
+  applyValues(data.values, data.modes);
+  showInstrument(data.instrument);
+  notice('Reset: every value is back to its default');
+}
+
 async function start() {
   $('#save-file').href = withToken('/api/settings');
   $('#save-form').href = withToken('/api/settings?form');
@@ -503,9 +626,15 @@ async function start() {
   $('#active').addEventListener('change', async e => {
     const {status, data} = await api('POST', '/api/setup', {Active: e.target.checked});
     if (status !== 200) notice(data.message, true);
+    // Once the link is closed, what the instrument was left doing.
+    showInstrument(status === 200 && data.instrument && !data.instrument.active ? data.instrument : null);
     const setup = await api('GET', '/api/setup');
     if (setup.status === 200) applySetup(setup.data);
   });
+  $('#reset').addEventListener('click', () => { $('#reset-confirm').hidden = false; $('#reset-yes').focus(); });
+  $('#reset-no').addEventListener('click', () => { $('#reset-confirm').hidden = true; });
+  $('#reset-yes').addEventListener('click', reset);
+  $('#instrument-close').addEventListener('click', () => { $('#instrument').hidden = true; });
   const {status, data} = await api('GET', '/api/setup');
   if (status !== 200) { notice(data.message || 'the panel did not answer', true); return; }
   build(data);
