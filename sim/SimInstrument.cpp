@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "zugen4/ZuCommands.h"
+#include "zugen4/extend/ZuCommands.h"
 
 namespace Zu::Sim {
 

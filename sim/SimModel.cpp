@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "zugen4/ZuCommands.h"
 #include "zugen4/ZuCore.h"
+#include "zugen4/extend/ZuCommands.h"
 #include "zugen4/sim/SimInstrument.h"
 
 namespace Zu::Sim {

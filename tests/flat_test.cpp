@@ -84,17 +84,13 @@ class FlatInterface : public ::testing::Test {
     if (api.Release) api.Release();
     SetLibraryPlatform({});
   }
-  // On Windows the suite links the classes statically, so the loaded DLL
-  // keeps a default platform of its own: it is set through the DLL's export.
+  // The suite links the library's objects, so the loaded library keeps a
+  // default platform of its own: it is set through the library's export.
   static void SetLibraryPlatform(Zu::TPlatform platform) {
-#if defined(_WIN32)
     using TSetFn = void (*)(Zu::TPlatform);
     auto set = reinterpret_cast<TSetFn>(Symbol(lib, "_ZN2Zu18SetDefaultPlatformENS_9TPlatformE"));
     ASSERT_NE(set, nullptr);
     set(std::move(platform));
-#else
-    Zu::SetDefaultPlatform(std::move(platform));
-#endif
   }
   // Creates the instance and opens the device; forgets what the opening sent.
   void Activate() {

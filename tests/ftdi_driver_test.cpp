@@ -12,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-#include "zugen4/FtdiDriver.h"
+#include "platform/FtdiDriver.h"
 #include "zugen4/Zugen4.hpp"
 #include "zugen4/sim/SimInstrument.h"
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "SimFixture.h"
+#include "mathfun/Zumathfun.h"
 
 namespace ZuTest {
 namespace {

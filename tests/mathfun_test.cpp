@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "zugen4/Zumathfun.h"
+#include "mathfun/Zumathfun.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "SimFixture.h"
+#include "platform/ZuFileStream.h"
 #include "zugen4/ZuRegistry.h"
 
 namespace {

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "SimFixture.h"
+#include "platform/ZuFileStream.h"
 #include "zugen4/ZuSettingsFile.h"
 
 namespace {

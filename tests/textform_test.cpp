@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "SimFixture.h"
+#include "platform/ZuFileStream.h"
 #include "zugen4/ZuRegistry.h"
 #include "zugen4/ZuTextForm.h"
 

@@ -6,7 +6,7 @@
 #include <iosfwd>
 #include <memory>
 
-#include "zugen4/Platform.h"
+#include "zugen4/extend/Platform.h"
 #include "zugen4/sim/SimInstrument.h"
 #include "zugen4/sim/SimModel.h"
 

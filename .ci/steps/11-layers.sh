@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Layers look only down: core < platform < link < mathfun < modulation <
 # channel < generator < faces. Every file below src/, sim/ and include/zugen4/
-# gets a layer (sources by folder, public headers by name); an #include of a
-# header from a higher layer fails the step. HACKING.md has the table.
+# gets a layer from where it lives (below); an #include of a header from a
+# higher layer fails the step. HACKING.md has the table.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -12,34 +12,51 @@ import os, re, sys
 ORDER = ["core", "platform", "link", "mathfun", "modulation", "channel", "generator", "faces"]
 RANK = {name: i for i, name in enumerate(ORDER)}
 
-# Public headers by name; any other public header counts as a face.
-HEADERS = {
-    "core": ["ZuExport.h", "ZuCore.h", "ZuCommands.h"],
-    "platform": ["Classes.h", "Platform.h", "Timers.h", "ZuFileStream.h", "Properties.h", "FtdiDriver.h"],
-    "link": ["ZuLink.h", "ZuPlan.h"],
-    "mathfun": ["Zumathfun.h"],
-    "modulation": ["ZuEngine.h", "ZuTypes.h", "ZuTuner.h", "ZuIntModulation.h", "ZuExtModulation.h", "ZuLFM.h",
-                   "ZuDDSMod.h"],
-    "channel": ["ZuChannel.h", "ZuOptions.h", "ZuModeRules.h"],
-    "generator": ["ZuGenerator.h", "Zugen4.hpp", "ZuRegistry.h"],
-}
-PUBLIC = {h: layer for layer, names in HEADERS.items() for h in names}
-# Source folders; the simulator stands where the link meets the driver.
-FOLDERS = {"core": "core", "platform": "platform", "link": "link", "mathfun": "mathfun",
-           "modulation": "modulation", "channel": "channel", "generator": "generator"}
+# A source's layer is its folder below src/ (any other folder there counts as
+# a face); the simulator stands where the link meets the driver. A public
+# header (include/zugen4/, extend/ included) takes the layer of the source
+# below src/ that shares its name; one without such a source takes the highest
+# layer among the headers it includes. No list to keep: a new engine's
+# header and source land in their layer by where the source lives.
+SOURCES = {}
+for dirpath, _, names in os.walk("src"):
+    for n in names:
+        if n.endswith((".cpp", ".c")):
+            SOURCES.setdefault(os.path.splitext(n)[0], os.path.join(dirpath, n))
+
+include_re = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 
 
-def layer_of(path):
+def folder_layer(path):
+    parts = path.split("/")
+    if parts[0] == "sim":
+        return "link"
+    if parts[0] == "src" and len(parts) >= 3:
+        return parts[1] if parts[1] in RANK else "faces"
+    return None
+
+
+def layer_of(path, seen=()):
     parts = path.split("/")
     if parts[0] == "include" and len(parts) >= 3 and parts[1] == "zugen4":
         if parts[2] == "sim":
             return "link"
-        return PUBLIC.get(parts[2], "faces")
-    if parts[0] == "sim":
-        return "link"
-    if parts[0] == "src" and len(parts) >= 3:
-        return FOLDERS.get(parts[1], "faces")
-    return None
+        stem = os.path.splitext(parts[-1])[0]
+        if stem in SOURCES:
+            return folder_layer(SOURCES[stem])
+        if path in seen or not os.path.exists(path):
+            return "core"
+        highest = "core"
+        with open(path, encoding="utf-8") as f:
+            for line in f:
+                m = include_re.match(line)
+                target = m and target_of(m.group(1))
+                if target:
+                    theirs = layer_of(target, seen + (path,)) or "core"
+                    if RANK[theirs] > RANK[highest]:
+                        highest = theirs
+        return highest
+    return folder_layer(path)
 
 
 def target_of(name):
@@ -56,7 +73,7 @@ for root in ("src", "sim", "include/zugen4"):
     for dirpath, _, names in os.walk(root):
         files += [os.path.join(dirpath, n) for n in names if n.endswith((".h", ".hpp", ".cpp", ".c"))]
 
-include = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
+include = include_re
 bad = 0
 for path in sorted(files):
     own = layer_of(path)

@@ -22,6 +22,26 @@ ls "$libdir"libzugen.so.* >/dev/null
 # The tool (where CLI11 let it be built) finds the library beside it.
 if [ -e "$prefix/bin/zugen4" ]; then "$prefix/bin/zugen4" --help >/dev/null; fi
 
+# Headers: the public tier (include/zugen4/, its sim/) and the extender tier
+# (extend/) are installed, nothing else; the private root src/ never is.
+(cd "$root/include" && find zugen4 -name '*.h*' | sort) >"$work/want"
+echo zugen4/Version.h >>"$work/want"
+(cd "$prefix/include" && find zugen4 -type f | sort) >"$work/have"
+if ! diff <(sort "$work/want") "$work/have"; then
+  echo "install: the installed headers differ from the public and extender tiers" >&2
+  exit 1
+fi
+# Each installed header compiles alone against the prefix (C headers as C too).
+for h in $(cat "$work/have"); do
+  echo "#include <$h>" | g++ -std=c++20 -fsyntax-only -Wall -Werror -I"$prefix/include" -x c++ - ||
+    { echo "install: $h does not compile alone" >&2; exit 1; }
+done
+for h in zugen4/zugen4.h zugen4/Zugenwrapper.h zugen4/Version.h; do
+  echo "#include <$h>" | gcc -std=c99 -fsyntax-only -Wall -Werror -I"$prefix/include" -x c - ||
+    { echo "install: $h does not compile alone as C" >&2; exit 1; }
+done
+echo "install: $(wc -l <"$work/have") headers, each compiles alone"
+
 cp -r "$root/examples/consumer-cmake" "$root/examples/consumer-pkgconfig" "$work/"
 cmake -S "$work/consumer-cmake" -B "$work/consumer-cmake/build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/consumer-cmake/build" >/dev/null

@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "zugen4/ZuDDSMod.h"
-#include "zugen4/ZuEngine.h"
 #include "zugen4/ZuExtModulation.h"
 #include "zugen4/ZuIntModulation.h"
 #include "zugen4/ZuLFM.h"
-#include "zugen4/ZuLink.h"
 #include "zugen4/ZuModeRules.h"
 #include "zugen4/ZuTuner.h"
 #include "zugen4/ZuTypes.h"
+#include "zugen4/extend/ZuEngine.h"
+#include "zugen4/extend/ZuLink.h"
 
 namespace Zu {
 

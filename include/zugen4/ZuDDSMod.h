@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <memory>
 
-#include "zugen4/ZuEngine.h"
-#include "zugen4/Zumathfun.h"
+#include "zugen4/extend/ZuEngine.h"
 
 namespace Zu {
 
 class TZuGen4FileStream;
+class TMathFunction;
 
 class ZUGEN_API TZuGen4DDSMod : public TZuGen4Engine {
  public:

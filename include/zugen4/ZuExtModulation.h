@@ -2,7 +2,7 @@
 // external inputs.
 #pragma once
 
-#include "zugen4/ZuEngine.h"
+#include "zugen4/extend/ZuEngine.h"
 
 namespace Zu {
 

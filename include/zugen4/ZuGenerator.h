@@ -10,11 +10,11 @@
 #include <string_view>
 
 #include "zugen4/ZuChannel.h"
-#include "zugen4/ZuFileStream.h"
-#include "zugen4/ZuLink.h"
+#include "zugen4/ZuFileError.h"
 #include "zugen4/ZuModeRules.h"
 #include "zugen4/ZuPlan.h"
 #include "zugen4/ZuTypes.h"
+#include "zugen4/extend/ZuLink.h"
 
 namespace Zu {
 
@@ -258,7 +258,7 @@ class ZUGEN_API TZuGen4 : public TComponent, public TZuGen4ChannelHost {
   double FRefFreq = REFFREQ_DEF;
   int FFreqScale = FREQSCALE_DEF;
   double FGenFreq = 0.0;
-  TZuGen4FileStream FStream;
+  std::unique_ptr<TZuGen4FileStream> FStream;
   bool FAutoUpdate = true;
   bool FUseExtRefFreq = false;
 };

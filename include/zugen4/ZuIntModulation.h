@@ -5,10 +5,11 @@
 #include <cstdint>
 #include <memory>
 
-#include "zugen4/ZuEngine.h"
-#include "zugen4/Zumathfun.h"
+#include "zugen4/extend/ZuEngine.h"
 
 namespace Zu {
+
+class TMathFunction;
 
 class ZUGEN_API TZuGen4IntModulation : public TZuGen4Engine {
  public:
@@ -52,11 +53,11 @@ class ZUGEN_API TZuGen4IntModulation : public TZuGen4Engine {
   void SetdF(int v);
   int dPh() const { return FdPh; }  // degrees
   void SetdPh(int v);
-  double CC() const { return FMathFunction->CC(); }
+  double CC() const;
   double GetCC() const { return CC(); }
   // Always asks for an update, even when the table object refuses the value.
   void SetCC(double v);
-  TMathFuncsTypes MathFuncType() const { return FMathFunction->FunctionType(); }
+  TMathFuncsTypes MathFuncType() const;
   TMathFuncsTypes GetMathFuncType() const { return MathFuncType(); }
   void SetMathFuncType(TMathFuncsTypes v);
   int RdsCnt() const { return FRdsCnt; }

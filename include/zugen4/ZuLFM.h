@@ -1,7 +1,7 @@
 // Linear frequency sweep between the channel's frequency and FreqTop.
 #pragma once
 
-#include "zugen4/ZuEngine.h"
+#include "zugen4/extend/ZuEngine.h"
 
 namespace Zu {
 

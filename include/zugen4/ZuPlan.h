@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "zugen4/Platform.h"
 #include "zugen4/ZuExport.h"
+#include "zugen4/extend/Platform.h"
 
 namespace Zu {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "zugen4/ZuFileStream.h"
+#include "zugen4/ZuFileError.h"
 #include "zugen4/ZuGenerator.h"
 
 namespace Zu {

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "zugen4/Timers.h"
-#include "zugen4/ZuEngine.h"
+#include "zugen4/extend/ZuEngine.h"
 
 namespace Zu {
 

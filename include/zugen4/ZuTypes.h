@@ -6,9 +6,9 @@
 #include <functional>
 
 #include "zugen4/Classes.h"
-#include "zugen4/Platform.h"
-#include "zugen4/ZuCommands.h"
 #include "zugen4/ZuCore.h"
+#include "zugen4/extend/Platform.h"
+#include "zugen4/extend/ZuCommands.h"
 
 namespace Zu {
 

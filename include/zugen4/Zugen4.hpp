@@ -9,4 +9,3 @@
 #include "zugen4/ZuLFM.h"
 #include "zugen4/ZuOptions.h"
 #include "zugen4/ZuTuner.h"
-#include "zugen4/Zumathfun.h"

@@ -1,4 +1,4 @@
-#include "zugen4/ZuCommands.h"
+#include "zugen4/extend/ZuCommands.h"
 
 namespace Zu {
 

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "zugen4/Platform.h"
+#include "zugen4/extend/Platform.h"
 
 namespace Zu::Flat {
 

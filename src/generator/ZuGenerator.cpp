@@ -5,11 +5,13 @@
 #include <vector>
 
 #include "platform/PropTable.h"
+#include "platform/ZuFileStream.h"
 #include "zugen4/Zugen4.hpp"
 
 namespace Zu {
 
-TZuGen4::TZuGen4(TComponent* AOwner) : TComponent(AOwner), FPlatform(DefaultPlatform()) {
+TZuGen4::TZuGen4(TComponent* AOwner)
+    : TComponent(AOwner), FPlatform(DefaultPlatform()), FStream(std::make_unique<TZuGen4FileStream>()) {
   FLink.SetPlatform(FPlatform);
   FLink.BindEvents(this, &OnFTError, &OnGenResponseWait);
   FAutoUpdate = true;

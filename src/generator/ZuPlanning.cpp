@@ -2,6 +2,7 @@
 // plan, so neither the instrument nor this generator sees anything of it.
 #include <algorithm>
 
+#include "platform/ZuFileStream.h"
 #include "zugen4/Properties.h"
 #include "zugen4/Zugen4.hpp"
 #include "zugen4/sim/SimInstrument.h"

@@ -17,6 +17,7 @@
 #include <array>
 
 #include "platform/PropTable.h"
+#include "platform/ZuFileStream.h"
 #include "zugen4/Zugen4.hpp"
 
 namespace Zu {

@@ -1,4 +1,4 @@
-#include "zugen4/ZuLink.h"
+#include "zugen4/extend/ZuLink.h"
 
 #include <algorithm>
 #include <cstdio>

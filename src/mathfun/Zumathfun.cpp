@@ -1,4 +1,4 @@
-#include "zugen4/Zumathfun.h"
+#include "mathfun/Zumathfun.h"
 
 #include <cmath>
 

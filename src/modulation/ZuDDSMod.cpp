@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "mathfun/Zumathfun.h"
 #include "modulation/PropCommon.h"
 #include "platform/PropTable.h"
+#include "platform/ZuFileStream.h"
 
 namespace Zu {
 

@@ -1,8 +1,8 @@
-#include "zugen4/ZuEngine.h"
+#include "zugen4/extend/ZuEngine.h"
 
 #include <cmath>
 
-#include "zugen4/Zumathfun.h"
+#include "mathfun/Zumathfun.h"
 
 namespace Zu {
 

@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <limits>
 
+#include "mathfun/Zumathfun.h"
 #include "modulation/PropCommon.h"
 #include "platform/PropTable.h"
+#include "platform/ZuFileStream.h"
 
 namespace Zu {
 
@@ -25,6 +27,9 @@ TZuGen4IntModulation::TZuGen4IntModulation(TZuGen4EngineHost* owner)
 }
 
 TZuGen4IntModulation::~TZuGen4IntModulation() = default;
+
+double TZuGen4IntModulation::CC() const { return FMathFunction->CC(); }
+TMathFuncsTypes TZuGen4IntModulation::MathFuncType() const { return FMathFunction->FunctionType(); }
 
 // --- setters ---
 

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <string>
 
-#include "zugen4/Platform.h"
+#include "zugen4/extend/Platform.h"
 
 namespace Zu {
 

@@ -3,7 +3,7 @@
 // settings the vendor driver leaves after its own open; Read waits for every
 // byte wanted up to its time-out. Every failure leaves an account naming the
 // cause: no device, a device that is busy, one the user may not open.
-#include "zugen4/FtdiDriver.h"
+#include "platform/FtdiDriver.h"
 
 #include <chrono>
 #include <cstdlib>

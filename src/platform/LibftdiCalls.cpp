@@ -1,5 +1,5 @@
 // The libftdi1 calls behind TFtdiDriver, when the library is built with it.
-#include "zugen4/FtdiDriver.h"
+#include "platform/FtdiDriver.h"
 
 #if defined(ZUGEN_HAVE_LIBFTDI)
 #include <ftdi.h>

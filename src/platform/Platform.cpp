@@ -1,4 +1,4 @@
-#include "zugen4/Platform.h"
+#include "zugen4/extend/Platform.h"
 
 #include <iterator>
 #include <mutex>

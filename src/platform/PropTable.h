@@ -92,7 +92,7 @@ struct TPropDesc {
   }
 };
 
-class ZUGEN_API TPropTable {
+class TPropTable {
  public:
   explicit TPropTable(std::vector<TPropDesc> entries);
   const std::vector<TPropDesc>& Entries() const { return FEntries; }
@@ -110,7 +110,7 @@ struct TEnumName {
   const char* Name;
   std::initializer_list<const char*> Aliases = {};
 };
-ZUGEN_API std::vector<TPropEnumerator> EnumNames(std::initializer_list<TEnumName> names);
+std::vector<TPropEnumerator> EnumNames(std::initializer_list<TEnumName> names);
 
 namespace PropDetail {
 
@@ -207,15 +207,14 @@ struct TPropRef {
 };
 
 // EUnknownProperty when the path names no property (a child alone is none).
-ZUGEN_API TPropRef ResolveProp(const TPropTable& table, const void* object, std::string_view path);
+TPropRef ResolveProp(const TPropTable& table, const void* object, std::string_view path);
 // Every property below the object, depth first in table order.
-ZUGEN_API void ForEachProp(const TPropTable& table, const void* object,
-                           const std::function<void(const TPropRef&)>& visit);
-ZUGEN_API TPropInfo DescribeProp(const TPropRef& ref);
+void ForEachProp(const TPropTable& table, const void* object, const std::function<void(const TPropRef&)>& visit);
+TPropInfo DescribeProp(const TPropRef& ref);
 inline double ReadProp(const TPropRef& ref) { return ref.Desc->Get(ref.Object); }
 // EBadValue when the value is none of the property's kind (a fraction for a
 // whole number, a number that names no enumerator, 2 for a boolean, NaN or an
 // infinity anywhere but a double); `text` is the value as the caller gave it.
-ZUGEN_API void CheckPropValue(const TPropInfo& info, double value, const std::string& text);
+void CheckPropValue(const TPropInfo& info, double value, const std::string& text);
 
 }  // namespace Zu

@@ -3,8 +3,8 @@
 // it, the driver over libftdi1 takes its place when the library has one.
 #include <string>
 
+#include "platform/FtdiDriver.h"
 #include "platform/SystemPlatform.h"
-#include "zugen4/FtdiDriver.h"
 
 #if defined(_WIN32)
 #include <windows.h>

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "zugen4/Platform.h"
+#include "zugen4/extend/Platform.h"
 
 namespace Zu {
 

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/ZuFileStream.h"
 #include "zugen4/ZuSettingsFile.h"
 #include "zugen4/Zugen4.hpp"
 
@@ -165,41 +166,41 @@ void TZuGen4::LoadFromFile(const std::string& FileName) { LoadFrom(FileName, TFi
 void TZuGen4::LoadFromFileUtf8(const std::string& FileName) { LoadFrom(FileName, TFileNameEncoding::Utf8); }
 
 void TZuGen4::SaveTo(const std::string& FileName, TFileNameEncoding encoding) {
-  if (!FStream.OpenForWriting(FileName, encoding)) ThrowFileError(MSG_FILE_OPEN_ERROR, FileName, true, FStream);
+  if (!FStream->OpenForWriting(FileName, encoding)) ThrowFileError(MSG_FILE_OPEN_ERROR, FileName, true, *FStream);
   try {
-    FStream.WriteBytes(FIOMetrics, 4);
-    FStream.WriteInt(FIOMetricsVer);
-    WriteDataToFile(FStream);
+    FStream->WriteBytes(FIOMetrics, 4);
+    FStream->WriteInt(FIOMetricsVer);
+    WriteDataToFile(*FStream);
   } catch (...) {
-    FStream.Discard();
+    FStream->Discard();
     throw;
   }
   // Only a new file that reached the disk whole takes the old one's place.
-  if (!FStream.Close()) ThrowFileError(MSG_FILE_WRITE_ERROR, FileName, true, FStream);
+  if (!FStream->Close()) ThrowFileError(MSG_FILE_WRITE_ERROR, FileName, true, *FStream);
 }
 
 void TZuGen4::LoadFrom(const std::string& FileName, TFileNameEncoding encoding) {
-  if (!FStream.OpenForReading(FileName, encoding)) ThrowFileError(MSG_FILE_OPEN_ERROR, FileName, false, FStream);
+  if (!FStream->OpenForReading(FileName, encoding)) ThrowFileError(MSG_FILE_OPEN_ERROR, FileName, false, *FStream);
   try {
     if (CheckIOMetrics()) {
       Fire(OnErrorFile);
     } else {
-      ReadDataFromFile(FStream);
+      ReadDataFromFile(*FStream);
     }
   } catch (...) {
-    FStream.Close();
+    FStream->Close();
     throw;
   }
-  FStream.Close();
+  FStream->Close();
 }
 
 bool TZuGen4::CheckIOMetrics() {
   for (int i = 0; i < 4; ++i) {
     uint8_t b = 0;
-    if (!FStream.ReadByte(b) || b != static_cast<uint8_t>(FIOMetrics[i])) return true;
+    if (!FStream->ReadByte(b) || b != static_cast<uint8_t>(FIOMetrics[i])) return true;
   }
   int32_t version = 0;
-  return !FStream.ReadInt(version) || version != FIOMetricsVer;
+  return !FStream->ReadInt(version) || version != FIOMetricsVer;
 }
 
 TZuGen4FileStream& TZuGen4::WriteDataToFile(TZuGen4FileStream& stream) {

@@ -10,7 +10,7 @@
 #include <map>
 #include <stdexcept>
 
-#include "zugen4/ZuCommands.h"
+#include "zugen4/extend/ZuCommands.h"
 
 namespace Zu::UsbTest {
 

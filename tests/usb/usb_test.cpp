@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "EmulatedFtdi.h"
-#include "zugen4/FtdiDriver.h"
+#include "platform/FtdiDriver.h"
 #include "zugen4/zugen4.h"
 
 extern char** environ;

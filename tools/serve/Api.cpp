@@ -502,9 +502,13 @@ TResult TPanelApi::PostReset() {
     defaults.Gen.CopySetupTo(FGen);
     if (FGen.Active() && updates.Count() == 0) FGen.ResetGen();
   } catch (const Exception& e) {
-    FPendingModes.clear();
+    // The defaults are in place by now: every page and the state file
+    // learn of them, though the instrument did not.
+    PublishModes();
+    PublishValues();
     FlushFrames();
-    return Error(502, "link failure", e.what(), {{"link", LinkState(FGen)}});
+    return Error(502, "link failure", e.what() + std::string("; the setup is back to its defaults, not sent"),
+                 {{"link", LinkState(FGen)}});
   }
   PublishModes();
   PublishValues();

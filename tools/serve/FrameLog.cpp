@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "zugen4/ZuCommands.h"
+#include "zugen4/extend/ZuCommands.h"
 
 namespace Zu::Serve {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "zugen4/Platform.h"
+#include "zugen4/extend/Platform.h"
 
 namespace Zu::Serve {
 

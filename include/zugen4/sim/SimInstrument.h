@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "zugen4/Platform.h"
+#include "zugen4/extend/Platform.h"
 #include "zugen4/sim/SimModel.h"
 #include "zugen4/sim/SimTimers.h"
 

@@ -446,6 +446,15 @@ TEST_F(Panel, EventStreamShowsModesRefusalsFramesReadingsAndLinkFailures) {
   const json link = events.Await([](auto& t, auto& d) { return t == "link" && d["failure"] == true; });
   ASSERT_FALSE(link.is_null());
   EXPECT_FALSE(link["link"]["lastFailure"].get<std::string>().empty());
+
+  // A reset the instrument does not take still puts the defaults in place,
+  // and every page hears of them.
+  auto reset = Client().Post("/api/reset", Auth(), "", "application/json");
+  ASSERT_TRUE(reset);
+  EXPECT_EQ(reset->status, 502);
+  EXPECT_NE(json::parse(reset->body)["message"].get<std::string>().find("back to its defaults"), std::string::npos);
+  EXPECT_FALSE(
+      events.Await([](auto& t, auto& d) { return t == "setup" && d["values"]["ChA.Mode"] == "ZGMdC_off"; }).is_null());
 }
 
 // Listening on every address: the page carries no token, and every call of

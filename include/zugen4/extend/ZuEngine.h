@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "zugen4/Classes.h"
-#include "zugen4/Platform.h"
-#include "zugen4/ZuLink.h"
 #include "zugen4/ZuPlan.h"
 #include "zugen4/ZuTypes.h"
+#include "zugen4/extend/Platform.h"
+#include "zugen4/extend/ZuLink.h"
 
 namespace Zu {
 

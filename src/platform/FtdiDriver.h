@@ -9,14 +9,15 @@
 #include <set>
 #include <string>
 
-#include "zugen4/Platform.h"
+#include "zugen4/extend/LibftdiDriver.h"
+#include "zugen4/extend/Platform.h"
 
 namespace Zu {
 
 // The libftdi1 calls the driver uses. A context stands for one ftdi_context
 // together with the device list of its last FindAll; negative results are
 // libftdi's error codes.
-class ZUGEN_API TFtdiCalls {
+class TFtdiCalls {
  public:
   virtual ~TFtdiCalls();
   virtual void* New() = 0;  // ftdi_new; null when it fails
@@ -48,17 +49,7 @@ class ZUGEN_API TFtdiCalls {
   virtual std::string ErrorString(void* ctx) = 0;
 };
 
-struct TFtdiOptions {
-  // When set, Open takes the device with this serial number and ignores the
-  // index it is given.
-  std::string Serial;
-  // How long a read waits for all the bytes wanted; after it the read reports
-  // success with fewer (as the vendor driver does after its read time-out).
-  int ReadTimeoutMs = 1000;
-  int WriteTimeoutMs = 1000;
-};
-
-class ZUGEN_API TFtdiDriver final : public TFtDriver {
+class TFtdiDriver final : public TFtDriver {
  public:
   explicit TFtdiDriver(std::shared_ptr<TFtdiCalls> calls, TFtdiOptions options = {});
   ~TFtdiDriver() override;
@@ -86,10 +77,5 @@ class ZUGEN_API TFtdiDriver final : public TFtDriver {
 };
 
 // The real libftdi1 calls; null when the library was built without libftdi1.
-ZUGEN_API std::shared_ptr<TFtdiCalls> LibftdiCalls();
-// A driver over them: what the system platform uses on Linux when
-// libftd2xx.so cannot be loaded (with the serial number from the environment
-// variable ZUGEN_FTDI_SERIAL when it is set). Null without libftdi1.
-ZUGEN_API std::shared_ptr<TFtDriver> CreateLibftdiDriver(TFtdiOptions options = {});
-
+std::shared_ptr<TFtdiCalls> LibftdiCalls();
 }  // namespace Zu

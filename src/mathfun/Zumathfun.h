@@ -9,7 +9,7 @@
 
 namespace Zu {
 
-class ZUGEN_API TMathFunction {
+class TMathFunction {
  public:
   // The largest count whose table size in bytes fits ReadingsSize at either
   // sample width.

@@ -22,39 +22,14 @@
 
 #include "zugen4/Classes.h"
 #include "zugen4/ZuExport.h"
+#include "zugen4/ZuFileError.h"
 
 namespace Zu {
-
-// A file that could not be read or written. what() is the whole message (the
-// component's fixed text, if any, then the file and the reason); Detail() says
-// the same in English alone: "cannot read setup.zg4: No such file or directory".
-class ZUGEN_API EFileError : public EInOutError {
- public:
-  EFileError(const std::string& message, std::string detail, std::string fileName, int errorNumber, std::string reason);
-  ~EFileError() override;
-  const std::string& Detail() const { return FDetail; }
-  const std::string& FileName() const { return FFileName; }
-  // The system's error number (errno); 0 when the fault is the file's content
-  // or kind, which no error number describes.
-  int ErrorNumber() const { return FErrorNumber; }
-  // The system's text for ErrorNumber, or what is wrong with the file.
-  const std::string& Reason() const { return FReason; }
-
- private:
-  std::string FDetail;
-  std::string FFileName;
-  int FErrorNumber;
-  std::string FReason;
-};
-
-// How a file name's bytes are meant. On POSIX both are the bytes as given; on
-// Windows System is the ANSI code page, Utf8 is UTF-8.
-enum class TFileNameEncoding : uint8_t { System, Utf8 };
 
 // The system steps of a save, in order.
 enum class TSaveStep : uint8_t { Create, Permissions, Write, Sync, Close, Replace };
 
-class ZUGEN_API TZuGen4FileStream {
+class TZuGen4FileStream {
  public:
   TZuGen4FileStream();
   TZuGen4FileStream(const TZuGen4FileStream&) = delete;

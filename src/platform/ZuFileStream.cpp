@@ -1,4 +1,4 @@
-#include "zugen4/ZuFileStream.h"
+#include "platform/ZuFileStream.h"
 
 #include <algorithm>
 #include <atomic>

@@ -11,9 +11,9 @@
 #include <string>
 
 #include "zugen4/Classes.h"
-#include "zugen4/Platform.h"
-#include "zugen4/ZuCommands.h"
 #include "zugen4/ZuPlan.h"
+#include "zugen4/extend/Platform.h"
+#include "zugen4/extend/ZuCommands.h"
 
 namespace Zu {
 
