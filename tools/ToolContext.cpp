@@ -218,14 +218,16 @@ TZuGen4& TToolContext::Load() {
   FForced.clear();
   FRecorder.reset();
   FGen = std::move(gen);
-  if (!FOptions.Record.empty()) {
-    try {
-      FRecorder = std::make_unique<TZuGen4Recorder>(*FGen, FOptions.Record);
-    } catch (const EInOutError& e) {
-      throw EToolError(ExitFile, e.what());
-    }
-  }
   return *FGen;
+}
+
+void TToolContext::StartRecording() {
+  if (FOptions.Record.empty() || FRecorder) return;
+  try {
+    FRecorder = std::make_unique<TZuGen4Recorder>(*FGen, FOptions.Record);
+  } catch (const EInOutError& e) {
+    throw EToolError(ExitFile, e.what());
+  }
 }
 
 namespace {
@@ -253,7 +255,10 @@ TZuGen4& TToolContext::Device() {
     gen.SetActive(true);
     gen.UpdateMode();
     FSim->Driver->ClearTrace();
+    // The recording holds what the user's commands send, not this.
+    StartRecording();
   } else {
+    StartRecording();
     gen.SetActive(true);
     if (!gen.Active()) {
       std::string why = OpenFailure(FOptions, gen.Status());

@@ -133,6 +133,8 @@ class TToolContext {
   std::unique_ptr<Sim::TSimPlatform> FSim;
   std::shared_ptr<TToolDriver> FDriver;
   std::unique_ptr<TZuGen4> FGen;
+  // Attached once the link is open (after --sim's unseen catch-up).
+  void StartRecording();
   std::unique_ptr<TZuGen4Recorder> FRecorder;  // before FGen goes, it goes
   std::vector<std::string> FForced;
   int FLockFd = -1;  // the state file's lock, held once taken

@@ -652,6 +652,11 @@ TEST_F(Tool, DryRunShowsWhatTheUpdateSendsAndARecordingReplaysIt) {
   ASSERT_EQ(real.Code, 0) << real.Err;
   EXPECT_EQ(HexColumn(real.Out), HexColumn(preview.Out));
   ASSERT_EQ(Run({"--record", rec, "set", "ChB.Mode=gen", "ChB.Frequency=3000"}).Code, 0);
+  // One plan per command: the simulator's unseen catch-up is not recorded.
+  std::ifstream recording(rec);
+  int plans = 0;
+  for (std::string line; std::getline(recording, line);) plans += line.rfind("plan ", 0) == 0;
+  EXPECT_EQ(plans, 2);
   const TRun replay = Run({"replay", rec}, "", false);
   ASSERT_EQ(replay.Code, 0) << replay.Err;
   // The instrument the replay leaves is the one the session left: each line
