@@ -453,8 +453,12 @@ TEST_F(Panel, EventStreamShowsModesRefusalsFramesReadingsAndLinkFailures) {
   ASSERT_TRUE(reset);
   EXPECT_EQ(reset->status, 502);
   EXPECT_NE(json::parse(reset->body)["message"].get<std::string>().find("back to its defaults"), std::string::npos);
-  EXPECT_FALSE(
-      events.Await([](auto& t, auto& d) { return t == "setup" && d["values"]["ChA.Mode"] == "ZGMdC_off"; }).is_null());
+  EXPECT_FALSE(events
+                   .Await([](auto& t, auto& d) {
+                     return t == "setup" && d["values"]["ChA.Mode"] == "ZGMdC_off" &&
+                            d["values"]["ChB.Tuner.ADCTimerInterval"] == 500;  // 50 until the reset
+                   })
+                   .is_null());
 }
 
 // Listening on every address: the page carries no token, and every call of
