@@ -293,7 +293,9 @@ void Replay(TToolContext& ctx, const std::string& file) {
   const TToolOptions& o = ctx.Options();
   if (o.Sim || !o.DeviceGiven) {
     const TReplayResult r = ReplayOnSimulator(plans);
-    ctx.Out() << r.Plans << " plans, " << r.Steps << " steps replayed on the simulated instrument\n" << r.State;
+    ctx.Out() << r.Plans << (r.Plans == 1 ? " plan, " : " plans, ") << r.Steps
+              << " steps replayed on the simulated instrument\n"
+              << r.State;
     for (const std::string& v : r.Violations) ctx.Out() << "protocol violation: " << v << '\n';
     if (!r.Violations.empty())
       throw EToolError(ExitRefused, std::to_string(r.Violations.size()) + " protocol violations");
