@@ -54,6 +54,9 @@ struct TPropInfo {
   bool MaxExcluded = false;
   // What else the setter asks, in words ("only while UseExtRefFreq is true").
   std::string RangeNote;
+  // An option of the program driving the generator (AutoUpdate), not part of
+  // the instrument's setup: a face that decides it itself does not offer it.
+  bool HostOption = false;
 };
 
 // An unknown path.

@@ -234,7 +234,8 @@ const TPropTable& TZuGen4::Published() {
   static const TPropTable table({
       Prop<&C::Active>("Active", "the link to the instrument is open (set by activation, not by path)").NotStored(),
       Prop<&C::AutoUpdate, &C::SetAutoUpdate>("AutoUpdate", "every accepted change is sent to the instrument at once")
-          .NotStored(),
+          .NotStored()
+          .OfTheHost(),
       Prop<&C::UseExtRefFreq, &C::SetUseExtRefFreq>(
           "UseExtRefFreq", "the reference clock comes from outside; switching it off restores 25 MHz and 16"),
       Prop<&C::FreqScale, &C::SetFreqScale>("FreqScale", "reference multiplier of the external reference clock")

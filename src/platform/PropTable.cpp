@@ -402,6 +402,7 @@ TPropInfo DescribeProp(const TPropRef& ref) {
   info.RangeNote = d.Note;
   if (d.Enumerators) info.Enumerators = *d.Enumerators;
   info.Stored = d.Stored;
+  info.HostOption = d.HostOption;
   info.ReadOnly = d.Set == nullptr;
   info.Description = d.Description;
   if (d.Refine) d.Refine(ref.Object, info);

@@ -40,6 +40,7 @@ struct TPropDesc {
   std::string Note;
   const std::vector<TPropEnumerator>* Enumerators = nullptr;
   bool Stored = true;
+  bool HostOption = false;
   std::string Description;
   double (*Get)(const void* object) = nullptr;
   void (*Set)(void* object, double value) = nullptr;  // null: read-only
@@ -84,6 +85,10 @@ struct TPropDesc {
   }
   TPropDesc& NotStored() {
     Stored = false;
+    return *this;
+  }
+  TPropDesc& OfTheHost() {
+    HostOption = true;
     return *this;
   }
   TPropDesc& Dynamic(void (*refine)(const void*, TPropInfo&)) {

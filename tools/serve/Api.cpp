@@ -398,6 +398,7 @@ TResult TPanelApi::GetSetup() const {
               {"range", RangeText(info)},
               {"stored", info.Stored},
               {"readOnly", info.ReadOnly},
+              {"hostOption", info.HostOption},
               {"description", info.Description},
               {"value", Value(FGen, info)}};
     if (info.HasRange) {

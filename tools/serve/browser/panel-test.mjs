@@ -175,7 +175,7 @@ try {
     const field = await page.$(`.field[data-path="${p.path}"]`);
     if (p.path === 'Active') continue;  // the header's switch
     if (p.readOnly) assert.ok(field && !control, p.path + ' is read-only but offered');
-    else if (!p.stored) assert.ok(!field, p.path + ' is the program\'s option but shown');
+    else if (p.hostOption) assert.ok(!field, p.path + ' is the program\'s option but shown');
     else assert.ok(control, p.path + ' cannot be set');
   }
   assert.equal(await page.$eval('.field[data-path="ChB.ChannelType"] output', e => e.value), 'B');

@@ -180,6 +180,8 @@ TEST_F(Panel, SetupListsEveryPropertyWithItsMetadata) {
       EXPECT_TRUE(p["minExcluded"]);
       EXPECT_FALSE(p["maxExcluded"]);
     }
+    // The panel decides when it sends: the generator's AutoUpdate is no user's.
+    EXPECT_EQ(p["hostOption"], p["path"] == "AutoUpdate") << p["path"];
   }
   EXPECT_TRUE(setup["link"]["active"]);
   EXPECT_EQ(setup["engines"]["ZGMdC_IntModulation"], "IntModulation");

@@ -65,11 +65,10 @@ function fmt(v) {
 }
 
 // What the person sets: the setup's values. What the registry marks read-only
-// (readings, the channel's name) is shown as a reading; what is neither
-// stored nor read-only (AutoUpdate) is the program's own option, which the
-// panel decides itself (every accepted change is sent at once), so it is not
-// offered.
-function shown(p) { return p.stored || p.readOnly; }
+// (readings, the channel's name) is shown as a reading; an option of the
+// program driving the generator (AutoUpdate) is the panel's to decide (every
+// accepted change is sent at once), so it is not offered.
+function shown(p) { return !p.hostOption; }
 
 // A label that wraps only between the parts of a name (ADC|Timer|Interval),
 // never inside a word.
