@@ -451,6 +451,8 @@ TResult TPanelApi::PostSetup(std::string_view body) {
       json answer = json::parse(r.Body);
       answer["instrument"] = InstrumentAfter(seq);
       r = Json(200, answer);
+      // Every page shows it, not only the one that switched.
+      FHub.Publish("instrument", answer["instrument"].dump());
     }
     PublishModes();
     PublishValues();

@@ -353,6 +353,7 @@ TEST_F(Panel, ResetPutsTheDefaultsBack) {
 
 // The answer to switching the link says what the instrument now does.
 TEST_F(Panel, SwitchingTheLinkSaysWhatTheInstrumentDoes) {
+  EventReader events(FPort, FToken);
   ASSERT_EQ(Post(R"({"ChA.Mode":"gen"})")->status, 200);
   const json off = json::parse(Post(R"({"Active":false})")->body);
   EXPECT_FALSE(off["instrument"]["active"]);
@@ -360,6 +361,7 @@ TEST_F(Panel, SwitchingTheLinkSaysWhatTheInstrumentDoes) {
   EXPECT_EQ(off["instrument"]["summary"],
             "The link is closed; sent on closing: reset. Nothing more is sent until the link opens again.");
   EXPECT_NE(off["instrument"]["state"].get<std::string>().find("channel A: output off"), std::string::npos);
+  EXPECT_EQ(events.Await([](auto& t, auto&) { return t == "instrument"; }), off["instrument"]);  // to every page
   // Nothing switched, nothing to tell.
   EXPECT_FALSE(json::parse(Post(R"({"Active":false})")->body).contains("instrument"));
   const json on = json::parse(Post(R"({"Active":true})")->body);

@@ -576,6 +576,8 @@ function listen() {
     refreshAdc();
   });
   on('frames', d => addFrames(d.frames));
+  // The link switched, from this page or another.
+  on('instrument', d => showInstrument(d.active ? null : d));
 }
 
 // --- files ---
