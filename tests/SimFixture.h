@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ZuFileStream.h"
 #include "zugen4/ZuRegistry.h"
 #include "zugen4/Zugen4.hpp"
 #include "zugen4/sim/SimInstrument.h"
@@ -67,6 +68,22 @@ inline void RandomWalk(Zu::TZuGen4& gen, std::mt19937& rng, int steps) {
       // Refused here; the walk goes on.
     }
   }
+}
+
+// Bytes of a whole settings file of the initial setup, which holds no 0x0A:
+// the 475 of the first version's record, and the parts of the engines that
+// came since, on both channels.
+inline size_t WholeSettingsFile() {
+  size_t size = 475;
+  const Zu::TZuGen4 gen;
+  for (const auto& engine : gen.ChA()->Engines()) {
+    if (engine->RecordSince() == 1) continue;
+    Zu::TZuGen4FileStream part;
+    part.OpenMemoryForWriting();
+    engine->WriteDataToFile(part);
+    size += 2 * part.Position();
+  }
+  return size;
 }
 
 class SimGenerator : public ::testing::Test {

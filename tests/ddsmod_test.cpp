@@ -194,8 +194,8 @@ TEST_F(DDSModTest, ValuesFromAFileBeyondTheSettersRangesAreHeldAtTheBounds) {
   const std::string path = (std::filesystem::temp_directory_path() / "ddsmod_test.zug").string();
   gen->SaveToFile(path);
   std::string bytes{std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
-  ASSERT_EQ(bytes.size(), 475u);  // defaults hold no byte 0x0A
-  const size_t key = 21 + 89;     // channel A's record, its keying record
+  ASSERT_EQ(bytes.size(), WholeSettingsFile());  // defaults hold no byte 0x0A
+  const size_t key = 21 + 89;                    // channel A's record, its keying record
   auto put = [&](size_t at, auto v) { std::memcpy(&bytes[at], &v, sizeof v); };
   put(key + 88, 1e9);  // T1: beyond 16 bits of steps
   put(key + 96, 0.0);  // T2: no step at all

@@ -94,6 +94,33 @@ class Settings : public ZuTest::SimGenerator {
   }
   static void ChangeModulations(TZuGen4Channel* ch, int k);
 
+  // A whole settings file of the given version, as stored.
+  static Bytes RecordOf(TZuGen4& g, int version) {
+    TZuGen4FileStream s;
+    s.OpenMemoryForWriting();
+    s.SetRecordVersion(version);
+    s.WriteBytes(TZuGen4::FIOMetrics, 4).WriteInt(version);
+    g.WriteDataToFile(s);
+    return s.MemoryBytes();
+  }
+  // The record parts of the engines that came after the version, on both channels.
+  static Bytes LaterParts(TZuGen4& g, int version) {
+    TZuGen4FileStream s;
+    s.OpenMemoryForWriting();
+    for (TZuGen4Channel* ch : {static_cast<TZuGen4Channel*>(g.ChA()), static_cast<TZuGen4Channel*>(g.ChB())})
+      for (const auto& engine : ch->Engines())
+        if (engine->RecordSince() > version) engine->WriteDataToFile(s);
+    return s.MemoryBytes();
+  }
+  // The engine a property path lies in ("ChB.LFM.Tinc0"), or nullptr.
+  static const TZuGen4Engine* EngineAt(TZuGen4& g, const std::string& path) {
+    for (TZuGen4Channel* ch : {static_cast<TZuGen4Channel*>(g.ChA()), static_cast<TZuGen4Channel*>(g.ChB())})
+      for (const auto& engine : ch->Engines())
+        if (path.rfind(std::string(ch->IsChannelA() ? "ChA." : "ChB.") + engine->EngineName() + ".", 0) == 0)
+          return engine.get();
+    return nullptr;
+  }
+
   std::filesystem::path dir;
 };
 
@@ -131,13 +158,52 @@ void Settings::ChangeModulations(TZuGen4Channel* ch, int k) {
   dm->SetMathFuncType(ZMFT_rect);
 }
 
+// The first version's record of the initial setup, and the file of the
+// present version, whose number is that of the newest engine part.
 TEST_F(Settings, InitialSetupIsTheFixedRecord) {
+  const Bytes first = RecordOf(*gen, 1);
+  ASSERT_EQ(first.size(), 475u);
+  const Bytes head{'Z', 'u', 'G', '4', 1, 0, 0, 0, 0, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x39, 0x40};
+  EXPECT_EQ(Bytes(first.begin(), first.begin() + 21), head);
+
+  int newest = 1;
+  for (const auto& engine : gen->ChA()->Engines()) newest = std::max(newest, engine->RecordSince());
+  ASSERT_EQ(TZuGen4::FIOMetricsVer, newest);
   gen->SaveToFile(Path("a.zg4"));
   const Bytes b = Read(Path("a.zg4"));
-  ASSERT_EQ(b.size(), 475u);
-  const Bytes head{'Z', 'u', 'G', '4', 1, 0, 0, 0, 0, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x39, 0x40};
-  EXPECT_EQ(Bytes(b.begin(), b.begin() + 21), head);
+  ASSERT_EQ(b.size(), ZuTest::WholeSettingsFile());
+  EXPECT_EQ(Bytes(b.begin() + 4, b.begin() + 8), (Bytes{static_cast<uint8_t>(newest), 0, 0, 0}));
+  EXPECT_EQ(Bytes(b.begin() + 8, b.begin() + 21), Bytes(head.begin() + 8, head.end()));
   EXPECT_TRUE(Frames().empty());  // saving sends nothing
+}
+
+// A file of each earlier version lacks the parts of the engines that came
+// later: read loosely or strictly, it sets everything it holds, and those
+// engines take their defaults, whatever they held before.
+TEST_F(Settings, FilesOfEveryVersionAreReadLeavingLaterPartsAsTheyWere) {
+  ChangeEverything(*gen);
+  TZuGen4 fresh;
+  for (int version = 1; version <= TZuGen4::FIOMetricsVer; ++version) {
+    const Bytes file = RecordOf(*gen, version);
+    Write(Path("old.zg4"), file);
+    for (const bool strict : {false, true}) {
+      SCOPED_TRACE(std::to_string(version) + (strict ? " strict" : " loose"));
+      TZuGen4 target;
+      // Every property of the later engines away from its initial value.
+      for (const TPropInfo& p : ListProperties(target)) {
+        const TZuGen4Engine* engine = EngineAt(target, p.Path);
+        const std::vector<std::string> values = ZuTest::Candidates(p, GetPropDouble(target, p.Path));
+        if (engine && engine->RecordSince() > version && !p.ReadOnly && !values.empty())
+          SetPropText(target, p.Path, values.front());
+      }
+      if (strict)
+        LoadSettingsStrict(target, Path("old.zg4"));
+      else
+        target.LoadFromFile(Path("old.zg4"));
+      EXPECT_EQ(RecordOf(target, version), file);
+      EXPECT_EQ(LaterParts(target, version), LaterParts(fresh, version));
+    }
+  }
 }
 
 TEST_F(Settings, LineFeedBytesAreStoredWithACarriageReturnAndReadBack) {
@@ -145,7 +211,7 @@ TEST_F(Settings, LineFeedBytesAreStoredWithACarriageReturnAndReadBack) {
   gen->SetFreqScale(10);  // logical bytes 0A 00 00 00 at offset 9
   gen->SaveToFile(Path("a.zg4"));
   const Bytes b = Read(Path("a.zg4"));
-  ASSERT_EQ(b.size(), 476u);
+  ASSERT_EQ(b.size(), ZuTest::WholeSettingsFile() + 1);
   EXPECT_EQ(Bytes(b.begin() + 9, b.begin() + 14), (Bytes{0x0D, 0x0A, 0, 0, 0}));
 
   Make(true);
@@ -159,7 +225,7 @@ TEST_F(Settings, RoundTripRestoresEveryStoredProperty) {
   ChangeEverything(*gen);
   gen->SaveToFile(Path("saved.zg4"));
   const Bytes saved = Read(Path("saved.zg4"));
-  ASSERT_GE(saved.size(), 475u);
+  ASSERT_GE(saved.size(), ZuTest::WholeSettingsFile());
   auto fresh = std::make_unique<TZuGen4>();
   ASSERT_NE(SavedBytes(*fresh), saved);
   fresh->LoadFromFile(Path("saved.zg4"));
@@ -179,9 +245,12 @@ TEST_F(Settings, RoundTripRestoresEveryStoredProperty) {
 
 TEST_F(Settings, WrongHeaderRaisesTheEventAndChangesNothing) {
   gen->SaveToFile(Path("good.zg4"));
-  Bytes version2 = Read(Path("good.zg4"));
-  version2[4] = 2;
-  const Bytes cases[] = {version2, Bytes(version2.begin(), version2.begin() + 7), {}, {'Z', 'u', 'G', '5', 1, 0, 0, 0}};
+  Bytes unknown = Read(Path("good.zg4"));
+  unknown[4] = TZuGen4::FIOMetricsVer + 1;
+  Bytes zero = unknown;
+  zero[4] = 0;
+  const Bytes cases[] = {
+      unknown, zero, Bytes(unknown.begin(), unknown.begin() + 7), {}, {'Z', 'u', 'G', '5', 1, 0, 0, 0}};
   ChangeEverything(*gen);
   const Bytes before = SavedBytes(*gen);
   int events = 0;
@@ -190,7 +259,7 @@ TEST_F(Settings, WrongHeaderRaisesTheEventAndChangesNothing) {
     Write(Path("bad.zg4"), c);
     EXPECT_NO_THROW(gen->LoadFromFile(Path("bad.zg4")));
   }
-  EXPECT_EQ(events, 4);
+  EXPECT_EQ(events, 5);
   EXPECT_EQ(SavedBytes(*gen), before);
 }
 
@@ -375,8 +444,9 @@ TEST_F(Settings, AKilledSaverLeavesTheOldOrTheNewFileWhole) {
 // The component's LoadFromFile keeps its partial load (see above).
 TEST_F(Settings, AStrictLoadRefusesAFileCutAnywhereAndChangesNothing) {
   gen->SaveToFile(Path("whole.zg4"));
-  const Bytes whole = Read(Path("whole.zg4"));  // the initial setup holds no 0x0A: 475 bytes
-  ASSERT_EQ(whole.size(), 475u);
+  const Bytes whole = Read(Path("whole.zg4"));
+  ASSERT_EQ(whole.size(), ZuTest::WholeSettingsFile());
+  const std::string wholeSize = std::to_string(whole.size());
   ChangeEverything(*gen);
   const Bytes before = SavedBytes(*gen);
   int events = 0;
@@ -389,7 +459,7 @@ TEST_F(Settings, AStrictLoadRefusesAFileCutAnywhereAndChangesNothing) {
       ADD_FAILURE() << cut << " bytes taken";
     } catch (const EFileError& e) {
       const std::string reason = "it ends at byte " + std::to_string(cut) +
-                                 ", inside the settings record (a whole settings file is 475 bytes)";
+                                 ", inside the settings record (a whole settings file is " + wholeSize + " bytes)";
       ASSERT_EQ(e.Reason(), reason) << cut;
       EXPECT_EQ(e.Detail(), "cannot read " + Path("cut.zg4") + ": " + reason);
       EXPECT_EQ(e.ErrorNumber(), 0);
@@ -403,12 +473,12 @@ TEST_F(Settings, AStrictLoadRefusesAFileCutAnywhereAndChangesNothing) {
     LoadSettingsStrict(*gen, Path("long.zg4"));
     ADD_FAILURE() << "a longer file taken";
   } catch (const EFileError& e) {
-    EXPECT_EQ(e.Reason(), "it goes on after the settings record, which ends at byte 475");
+    EXPECT_EQ(e.Reason(), "it goes on after the settings record, which ends at byte " + wholeSize);
   }
   EXPECT_EQ(SavedBytes(*gen), before);
   EXPECT_TRUE(Frames().empty());
   EXPECT_EQ(SettingsRecordFault(std::string(whole.begin(), whole.begin() + 100)),
-            "it ends at byte 100, inside the settings record (a whole settings file is 475 bytes)");
+            "it ends at byte 100, inside the settings record (a whole settings file is " + wholeSize + " bytes)");
   EXPECT_EQ(SettingsRecordFault(std::string(whole.begin(), whole.end())), "");
 
   // A whole file is taken, one with a stored 0x0A included.

@@ -43,7 +43,9 @@ class ZUGEN_API TZuGen4 : public TComponent, public TZuGen4ChannelHost {
   // How long the instrument needs after each command.
   static constexpr uint32_t CMD_WAIT_MS = TZuGen4Link::CMD_WAIT_MS;
 
-  // The settings file's signature and version.
+  // The settings file's signature and version. Files of every version from
+  // 1 on are read; a version's record is the one before it with the parts of
+  // the engines that came with it (TZuGen4Engine::RecordSince).
   static constexpr char FIOMetrics[5] = "ZuG4";
   static constexpr int FIOMetricsVer = 1;
   static constexpr const char* MSG_FILE_OPEN_ERROR = "Ошибка при открытии файла";
@@ -198,7 +200,8 @@ class ZUGEN_API TZuGen4 : public TComponent, public TZuGen4ChannelHost {
   // take the name's bytes as they are.
   void SaveToFileUtf8(const std::string& FileName);
   void LoadFromFileUtf8(const std::string& FileName);
-  // Reads the header from the open stream: true when it is wrong.
+  // Reads the header from the open stream: true when it is wrong (no
+  // signature, or a version this library does not know).
   bool CheckIOMetrics();
   TZuGen4FileStream& WriteDataToFile(TZuGen4FileStream& stream);
   // Gives `to` this generator's whole setup through an in-memory settings

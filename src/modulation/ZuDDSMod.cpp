@@ -9,7 +9,7 @@
 #include "mathfun/Zumathfun.h"
 #include "modulation/PropCommon.h"
 #include "platform/PropTable.h"
-#include "platform/ZuFileStream.h"
+#include "platform/RecordFields.h"
 
 namespace Zu {
 
@@ -322,6 +322,27 @@ bool TZuGen4DDSMod::Serves(TZuGen4ModesCommon mode) const { return mode == ZGMdC
 void TZuGen4DDSMod::EnterAlone() {
   FChannel->SetOpened(true);
   StartDDSMod();
+}
+
+// --- its part of the settings record ---
+
+TZuGen4FileStream& TZuGen4DDSMod::WriteDataToFile(TZuGen4FileStream& stream) {
+  for (double v : {FF1, FF2, FF3, FF4, FdF, FFm, FPh1, FPh2, FPh3, FPh4, FdPh, FT1, FT2, FT3, FT4})
+    stream.WriteDouble(v);
+  stream.WriteByte(FMode).WriteByte(FType).WriteBool(FUseExtTimes).WriteBool(FContBidiRamp);
+  return stream.WriteInt(FReadingsCntMin).WriteDouble(GetCC()).WriteByte(GetMathFuncType());
+}
+
+// Note the order: CC comes before the shape here.
+TZuGen4FileStream& TZuGen4DDSMod::ReadDataFromFile(TZuGen4FileStream& stream) {
+  bool ok = true;
+  for (double* f : {&FF1, &FF2, &FF3, &FF4, &FdF, &FFm, &FPh1, &FPh2, &FPh3, &FPh4, &FdPh, &FT1, &FT2, &FT3, &FT4})
+    ok = ok && ReadField(stream, *f);
+  ok&& ReadField(stream, FMode) && ReadField(stream, FType) && ReadField(stream, FUseExtTimes) &&
+      ReadField(stream, FContBidiRamp) && ReadField(stream, FReadingsCntMin) &&
+      ReadInto<double>(stream, [&](double v) { SetCC(v); }) &&
+      ReadInto<uint8_t>(stream, [&](uint8_t v) { SetMathFuncType(static_cast<TMathFuncsTypes>(v)); });
+  return stream;
 }
 
 // --- published properties ---

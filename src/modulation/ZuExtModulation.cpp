@@ -4,6 +4,7 @@
 
 #include "modulation/PropCommon.h"
 #include "platform/PropTable.h"
+#include "platform/RecordFields.h"
 
 namespace Zu {
 
@@ -137,6 +138,17 @@ bool TZuGen4ExtModulation::FitScale(double& limit) {
   if (FScale < 7 || FScale > 20) SetScale(20);
   limit = ScaleLimit(FScale);
   return true;
+}
+
+// --- its part of the settings record ---
+
+TZuGen4FileStream& TZuGen4ExtModulation::WriteDataToFile(TZuGen4FileStream& stream) {
+  return stream.WriteByte(FType).WriteInt(FScale);
+}
+
+TZuGen4FileStream& TZuGen4ExtModulation::ReadDataFromFile(TZuGen4FileStream& stream) {
+  ReadField(stream, FType) && ReadField(stream, FScale);
+  return stream;
 }
 
 // --- published properties ---

@@ -7,7 +7,7 @@
 #include "mathfun/Zumathfun.h"
 #include "modulation/PropCommon.h"
 #include "platform/PropTable.h"
-#include "platform/ZuFileStream.h"
+#include "platform/RecordFields.h"
 
 namespace Zu {
 
@@ -276,6 +276,23 @@ bool TZuGen4IntModulation::ExplainRefusal(std::string& property, std::string& va
   }
   why = text;
   return true;
+}
+
+// --- its part of the settings record ---
+
+TZuGen4FileStream& TZuGen4IntModulation::WriteDataToFile(TZuGen4FileStream& stream) {
+  stream.WriteByte(FType).WriteInt(FFm).WriteInt(FdA).WriteInt(FdF).WriteInt(FdPh);
+  return stream.WriteByte(GetMathFuncType()).WriteDouble(GetCC());
+}
+
+// The shape and CC live in the table object and go through their setters; the
+// update they ask for waits, automatic update being off while loading.
+TZuGen4FileStream& TZuGen4IntModulation::ReadDataFromFile(TZuGen4FileStream& stream) {
+  ReadField(stream, FType) && ReadField(stream, FFm) && ReadField(stream, FdA) && ReadField(stream, FdF) &&
+      ReadField(stream, FdPh) &&
+      ReadInto<uint8_t>(stream, [&](uint8_t v) { SetMathFuncType(static_cast<TMathFuncsTypes>(v)); }) &&
+      ReadInto<double>(stream, [&](double v) { SetCC(v); });
+  return stream;
 }
 
 // --- published properties ---

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "platform/PropTable.h"
+#include "platform/RecordFields.h"
 
 namespace Zu {
 
@@ -145,6 +146,18 @@ void TZuGen4LFM::EnterAlone() { Enter(true); }
 void TZuGen4LFM::EnterPaired(TZuGen4Engine& b) {
   Enter(false);
   static_cast<TZuGen4LFM&>(b).Enter(true);
+}
+
+// --- its part of the settings record ---
+
+TZuGen4FileStream& TZuGen4LFM::WriteDataToFile(TZuGen4FileStream& stream) {
+  return stream.WriteInt(FFreqTop).WriteInt(FTinc0).WriteInt(FTinc1).WriteInt(FTdec0).WriteInt(FTdec1);
+}
+
+TZuGen4FileStream& TZuGen4LFM::ReadDataFromFile(TZuGen4FileStream& stream) {
+  ReadField(stream, FFreqTop) && ReadField(stream, FTinc0) && ReadField(stream, FTinc1) && ReadField(stream, FTdec0) &&
+      ReadField(stream, FTdec1);
+  return stream;
 }
 
 // --- published properties ---

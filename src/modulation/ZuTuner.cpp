@@ -4,6 +4,7 @@
 
 #include "modulation/PropCommon.h"
 #include "platform/PropTable.h"
+#include "platform/RecordFields.h"
 
 namespace Zu {
 
@@ -116,6 +117,18 @@ bool TZuGen4Tuner::FitScale(double& limit) {
   if (FScale < 7 || FScale > 21) SetScale(20);
   limit = ScaleLimit(FScale);
   return true;
+}
+
+// --- its part of the settings record ---
+
+TZuGen4FileStream& TZuGen4Tuner::WriteDataToFile(TZuGen4FileStream& stream) {
+  return stream.WriteByte(FType).WriteInt(FScale).WriteBool(FADCTimerEnabled).WriteInt(FADCTimerInterval);
+}
+
+TZuGen4FileStream& TZuGen4Tuner::ReadDataFromFile(TZuGen4FileStream& stream) {
+  ReadField(stream, FType) && ReadField(stream, FScale) && ReadField(stream, FADCTimerEnabled) &&
+      ReadField(stream, FADCTimerInterval);
+  return stream;
 }
 
 // --- published properties ---

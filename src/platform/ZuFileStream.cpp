@@ -437,6 +437,7 @@ void TZuGen4FileStream::Reset() {
   FEnded = false;
   FPosition = 0;
   FOffset = 0;
+  FRecordVersion = LatestRecord;
   FErrorNumber = 0;
   FFailureReason.clear();
 }

@@ -81,6 +81,12 @@ class TZuGen4FileStream {
   bool ReadInt(int32_t& v);
   bool ReadDouble(double& v);
   bool AtEnd() const { return FEnded; }
+  // The settings-file version of the record being written or read: each
+  // class leaves out its parts that came with a later version. Every opening
+  // starts with the latest, which leaves out nothing.
+  static constexpr int32_t LatestRecord = INT32_MAX;
+  void SetRecordVersion(int32_t version) { FRecordVersion = version; }
+  int32_t RecordVersion() const { return FRecordVersion; }
   // Bytes of the record read or written so far (a stored 0x0D 0x0A counts as
   // one), and bytes of the file or memory consumed while reading.
   size_t Position() const { return FPosition; }
@@ -111,6 +117,7 @@ class TZuGen4FileStream {
   bool FEnded = false;
   size_t FPosition = 0;
   size_t FOffset = 0;
+  int32_t FRecordVersion = LatestRecord;
   int FErrorNumber = 0;
   std::string FFailureReason;
 };

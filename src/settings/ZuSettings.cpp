@@ -8,48 +8,13 @@
 #include <cmath>
 #include <cstring>
 
-#include "platform/ZuFileStream.h"
+#include "platform/RecordFields.h"
 #include "zugen4/ZuSettingsFile.h"
 #include "zugen4/Zugen4.hpp"
 
 namespace Zu {
 
 namespace {
-
-// Applies a read value only when it was read completely.
-template <typename T, typename Apply>
-bool ReadInto(TZuGen4FileStream& s, Apply apply) {
-  T v{};
-  bool ok = false;
-  if constexpr (std::is_same_v<T, bool>)
-    ok = s.ReadBool(v);
-  else if constexpr (std::is_same_v<T, uint8_t>)
-    ok = s.ReadByte(v);
-  else if constexpr (std::is_same_v<T, int32_t>)
-    ok = s.ReadInt(v);
-  else
-    ok = s.ReadDouble(v);
-  if (ok) apply(v);
-  return ok;
-}
-
-bool ReadField(TZuGen4FileStream& s, bool& field) {
-  return ReadInto<bool>(s, [&](bool v) { field = v; });
-}
-bool ReadField(TZuGen4FileStream& s, int& field) {
-  return ReadInto<int32_t>(s, [&](int32_t v) { field = v; });
-}
-template <typename E>
-requires std::is_enum_v<E>
-bool ReadField(TZuGen4FileStream& s, E& field) {
-  return ReadInto<uint8_t>(s, [&](uint8_t v) { field = static_cast<E>(v); });
-}
-// Not-a-number and infinities are nothing any property can hold.
-bool ReadField(TZuGen4FileStream& s, double& field) {
-  return ReadInto<double>(s, [&](double v) {
-    if (std::isfinite(v)) field = v;
-  });
-}
 
 // Keeps a restore of the generator's automatic update, also on an exception.
 class TAutoUpdatePause {
@@ -83,27 +48,39 @@ class TAutoUpdatePause {
                    stream.ErrorNumber(), stream.FailureReason());
 }
 
-// Bytes of a whole settings file of this version as read (header and record;
-// a stored 0x0D 0x0A is one). The layout is fixed: any generator gives it.
-size_t WholeRecordSize() {
-  static const size_t size = [] {
+bool KnownVersion(int32_t version) { return version >= 1 && version <= TZuGen4::FIOMetricsVer; }
+
+// Bytes of a whole settings file of a version this library reads (header and
+// record; a stored 0x0D 0x0A is one). The layout is fixed: any generator gives it.
+size_t WholeRecordSize(int32_t version = TZuGen4::FIOMetricsVer) {
+  static const std::vector<size_t> sizes = [] {
+    std::vector<size_t> out(TZuGen4::FIOMetricsVer + 1);
     TZuGen4 gen;
-    TZuGen4FileStream s;
-    s.OpenMemoryForWriting();
-    s.WriteBytes(TZuGen4::FIOMetrics, 4).WriteInt(TZuGen4::FIOMetricsVer);
-    gen.WriteDataToFile(s);
-    return s.Position();
+    for (int32_t v = 1; v <= TZuGen4::FIOMetricsVer; ++v) {
+      TZuGen4FileStream s;
+      s.OpenMemoryForWriting();
+      s.SetRecordVersion(v);
+      s.WriteBytes(TZuGen4::FIOMetrics, 4).WriteInt(v);
+      gen.WriteDataToFile(s);
+      out[v] = s.Position();
+    }
+    return out;
   }();
-  return size;
+  return sizes[KnownVersion(version) ? version : TZuGen4::FIOMetricsVer];
+}
+
+// The versions this library reads, in words.
+std::string KnownVersions() {
+  return TZuGen4::FIOMetricsVer == 1 ? "version 1" : "versions 1 to " + std::to_string(TZuGen4::FIOMetricsVer);
 }
 
 struct TRecordFault {
-  std::string Text;     // empty: one whole record of this version
+  std::string Text;     // empty: one whole record of a version this library reads
   bool Header = false;  // the signature or the version is at fault
+  int32_t Version = 0;  // the version its header gives
 };
 
 TRecordFault RecordFault(const std::vector<uint8_t>& stored) {
-  const size_t whole = WholeRecordSize();
   TZuGen4FileStream s;
   s.OpenMemoryForReading(stored);
   const size_t signatureThere = std::min<size_t>(stored.size(), 4);
@@ -112,10 +89,10 @@ TRecordFault RecordFault(const std::vector<uint8_t>& stored) {
   char signature[4] = {};
   int32_t version = 0;
   const bool headerThere = s.ReadBytes(signature, 4) && s.ReadInt(version);
-  if (headerThere && version != TZuGen4::FIOMetricsVer)
-    return {"it is a settings file of version " + std::to_string(version) + "; this library reads version " +
-                std::to_string(TZuGen4::FIOMetricsVer),
+  if (headerThere && !KnownVersion(version))
+    return {"it is a settings file of version " + std::to_string(version) + "; this library reads " + KnownVersions(),
             true};
+  const size_t whole = WholeRecordSize(headerThere ? version : TZuGen4::FIOMetricsVer);
   uint8_t b = 0;
   while (s.Position() < whole && s.ReadByte(b)) {
   }
@@ -126,7 +103,7 @@ TRecordFault RecordFault(const std::vector<uint8_t>& stored) {
             !headerThere};
   if (s.Offset() < stored.size())
     return {"it goes on after the settings record, which ends at byte " + std::to_string(s.Offset())};
-  return {};
+  return {{}, false, version};
 }
 
 }  // namespace
@@ -155,6 +132,7 @@ void LoadSettingsStrict(TZuGen4& gen, const std::string& fileName, TFileNameEnco
   record.OpenMemoryForReading(std::move(stored));
   uint8_t header[8];
   record.ReadBytes(header, sizeof header);
+  record.SetRecordVersion(fault.Version);
   gen.ReadDataFromFile(record);
 }
 
@@ -200,7 +178,9 @@ bool TZuGen4::CheckIOMetrics() {
     if (!FStream->ReadByte(b) || b != static_cast<uint8_t>(FIOMetrics[i])) return true;
   }
   int32_t version = 0;
-  return !FStream->ReadInt(version) || version != FIOMetricsVer;
+  if (!FStream->ReadInt(version) || !KnownVersion(version)) return true;
+  FStream->SetRecordVersion(version);
+  return false;
 }
 
 TZuGen4FileStream& TZuGen4::WriteDataToFile(TZuGen4FileStream& stream) {
@@ -236,7 +216,8 @@ TZuGen4FileStream& TZuGen4::ReadDataFromFile(TZuGen4FileStream& stream) {
 TZuGen4FileStream& TZuGen4Channel::WriteDataToFile(TZuGen4FileStream& stream) {
   stream.WriteByte(FMode).WriteBool(FLoaded).WriteBool(FOpened).WriteByte(0);
   stream.WriteDouble(FFrequency).WriteDouble(FAmplitude).WriteDouble(FPhase);
-  for (const auto& engine : FEngines) engine->WriteDataToFile(stream);
+  for (const auto& engine : FEngines)
+    if (engine->RecordSince() <= stream.RecordVersion()) engine->WriteDataToFile(stream);
   return stream;
 }
 
@@ -244,7 +225,22 @@ TZuGen4FileStream& TZuGen4Channel::ReadDataFromFile(TZuGen4FileStream& stream) {
   uint8_t spare = 0;
   if (ReadField(stream, FMode) && ReadField(stream, FLoaded) && ReadField(stream, FOpened) && stream.ReadByte(spare) &&
       ReadField(stream, FFrequency) && ReadField(stream, FAmplitude) && ReadField(stream, FPhase)) {
-    for (const auto& engine : FEngines) engine->ReadDataFromFile(stream);
+    for (size_t i = 0; i < FEngines.size(); ++i) {
+      if (FEngines[i]->RecordSince() <= stream.RecordVersion()) {
+        FEngines[i]->ReadDataFromFile(stream);
+      } else {
+        // A record from before the engine came: the setup it describes had
+        // the engine's defaults, which a new generator's engine holds.
+        const TZuGen4 fresh;
+        const TZuGen4Channel* same = IsChannelA() ? static_cast<TZuGen4Channel*>(fresh.ChA()) : fresh.ChB();
+        TZuGen4FileStream part;
+        part.OpenMemoryForWriting();
+        same->Engines()[i]->WriteDataToFile(part);
+        TZuGen4FileStream defaults;
+        defaults.OpenMemoryForReading(part.MemoryBytes());
+        FEngines[i]->ReadDataFromFile(defaults);
+      }
+    }
   }
   return stream;
 }
@@ -257,71 +253,6 @@ TZuGen4FileStream& TZuGen4Options::WriteDataToFile(TZuGen4FileStream& stream) {
 
 TZuGen4FileStream& TZuGen4Options::ReadDataFromFile(TZuGen4FileStream& stream) {
   ReadField(stream, FEnableDuplexIntMod) && ReadField(stream, FOverModulationNotify);
-  return stream;
-}
-
-// --- engines ---
-
-TZuGen4FileStream& TZuGen4Tuner::WriteDataToFile(TZuGen4FileStream& stream) {
-  return stream.WriteByte(FType).WriteInt(FScale).WriteBool(FADCTimerEnabled).WriteInt(FADCTimerInterval);
-}
-
-TZuGen4FileStream& TZuGen4Tuner::ReadDataFromFile(TZuGen4FileStream& stream) {
-  ReadField(stream, FType) && ReadField(stream, FScale) && ReadField(stream, FADCTimerEnabled) &&
-      ReadField(stream, FADCTimerInterval);
-  return stream;
-}
-
-TZuGen4FileStream& TZuGen4ExtModulation::WriteDataToFile(TZuGen4FileStream& stream) {
-  return stream.WriteByte(FType).WriteInt(FScale);
-}
-
-TZuGen4FileStream& TZuGen4ExtModulation::ReadDataFromFile(TZuGen4FileStream& stream) {
-  ReadField(stream, FType) && ReadField(stream, FScale);
-  return stream;
-}
-
-TZuGen4FileStream& TZuGen4LFM::WriteDataToFile(TZuGen4FileStream& stream) {
-  return stream.WriteInt(FFreqTop).WriteInt(FTinc0).WriteInt(FTinc1).WriteInt(FTdec0).WriteInt(FTdec1);
-}
-
-TZuGen4FileStream& TZuGen4LFM::ReadDataFromFile(TZuGen4FileStream& stream) {
-  ReadField(stream, FFreqTop) && ReadField(stream, FTinc0) && ReadField(stream, FTinc1) && ReadField(stream, FTdec0) &&
-      ReadField(stream, FTdec1);
-  return stream;
-}
-
-TZuGen4FileStream& TZuGen4IntModulation::WriteDataToFile(TZuGen4FileStream& stream) {
-  stream.WriteByte(FType).WriteInt(FFm).WriteInt(FdA).WriteInt(FdF).WriteInt(FdPh);
-  return stream.WriteByte(GetMathFuncType()).WriteDouble(GetCC());
-}
-
-// The shape and CC live in the table object and go through their setters; the
-// update they ask for waits, automatic update being off while loading.
-TZuGen4FileStream& TZuGen4IntModulation::ReadDataFromFile(TZuGen4FileStream& stream) {
-  ReadField(stream, FType) && ReadField(stream, FFm) && ReadField(stream, FdA) && ReadField(stream, FdF) &&
-      ReadField(stream, FdPh) &&
-      ReadInto<uint8_t>(stream, [&](uint8_t v) { SetMathFuncType(static_cast<TMathFuncsTypes>(v)); }) &&
-      ReadInto<double>(stream, [&](double v) { SetCC(v); });
-  return stream;
-}
-
-TZuGen4FileStream& TZuGen4DDSMod::WriteDataToFile(TZuGen4FileStream& stream) {
-  for (double v : {FF1, FF2, FF3, FF4, FdF, FFm, FPh1, FPh2, FPh3, FPh4, FdPh, FT1, FT2, FT3, FT4})
-    stream.WriteDouble(v);
-  stream.WriteByte(FMode).WriteByte(FType).WriteBool(FUseExtTimes).WriteBool(FContBidiRamp);
-  return stream.WriteInt(FReadingsCntMin).WriteDouble(GetCC()).WriteByte(GetMathFuncType());
-}
-
-// Note the order: CC comes before the shape here.
-TZuGen4FileStream& TZuGen4DDSMod::ReadDataFromFile(TZuGen4FileStream& stream) {
-  bool ok = true;
-  for (double* f : {&FF1, &FF2, &FF3, &FF4, &FdF, &FFm, &FPh1, &FPh2, &FPh3, &FPh4, &FdPh, &FT1, &FT2, &FT3, &FT4})
-    ok = ok && ReadField(stream, *f);
-  ok&& ReadField(stream, FMode) && ReadField(stream, FType) && ReadField(stream, FUseExtTimes) &&
-      ReadField(stream, FContBidiRamp) && ReadField(stream, FReadingsCntMin) &&
-      ReadInto<double>(stream, [&](double v) { SetCC(v); }) &&
-      ReadInto<uint8_t>(stream, [&](uint8_t v) { SetMathFuncType(static_cast<TMathFuncsTypes>(v)); });
   return stream;
 }
 

@@ -4,6 +4,7 @@
 // refuses.
 #include "zugen4/ZuTextForm.h"
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 #include <set>
@@ -122,12 +123,34 @@ TParsedForm Parse(const TZuGen4& gen, std::string_view text) {
   return form;
 }
 
+// The property paths of the engines that came with a later settings file
+// version than the first ("ChA.Name."), which the form names nowhere: a
+// whole form written before they came lacks them all.
+std::vector<std::string> EnginesItPredates(const TZuGen4& gen, const std::set<std::string>& given) {
+  std::vector<std::string> out;
+  for (const TZuGen4Channel* ch :
+       {static_cast<const TZuGen4Channel*>(gen.ChA()), static_cast<const TZuGen4Channel*>(gen.ChB())})
+    for (const auto& engine : ch->Engines()) {
+      const std::string prefix = std::string(ch->IsChannelA() ? "ChA." : "ChB.") + engine->EngineName() + ".";
+      const auto next = given.lower_bound(prefix);
+      if (engine->RecordSince() > 1 && (next == given.end() || next->rfind(prefix, 0) != 0)) out.push_back(prefix);
+    }
+  return out;
+}
+
+// Every stored property, but those of engines the form predates, which then
+// take their defaults as a settings file of its time gives them.
 bool GivesEverything(const TZuGen4& gen, const TParsedForm& form) {
   std::set<std::string> given;
   for (const auto& [path, value] : form.Assignments)
     if (const TPropInfo info = DescribeProperty(gen, path); info.Stored) given.insert(info.Path);
-  for (const TPropInfo& info : ListProperties(gen))
-    if (info.Stored && !given.count(info.Path)) return false;
+  const std::vector<std::string> predated = EnginesItPredates(gen, given);
+  for (const TPropInfo& info : ListProperties(gen)) {
+    if (!info.Stored || given.count(info.Path)) continue;
+    if (std::none_of(predated.begin(), predated.end(),
+                     [&](const std::string& p) { return info.Path.rfind(p, 0) == 0; }))
+      return false;
+  }
   return true;
 }
 

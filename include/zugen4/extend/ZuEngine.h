@@ -112,7 +112,10 @@ class ZUGEN_API TZuGen4Engine : public TPersistent {
     return false;
   }
 
-  // Its part of the settings record.
+  // Its part of the settings record, and the settings-file version that
+  // first carried it (the FIOMetricsVer it came with): a file of an earlier
+  // version lacks the part, and reading one leaves the engine as it is.
+  virtual int RecordSince() const { return 1; }
   virtual TZuGen4FileStream& WriteDataToFile(TZuGen4FileStream& stream) = 0;
   virtual TZuGen4FileStream& ReadDataFromFile(TZuGen4FileStream& stream) = 0;
   // Its published properties: the class's static Published() (ZuRegistry.h).
