@@ -413,4 +413,19 @@ TEST_F(Registry, UnitsThatDoNotConvertAreRefused) {
   EXPECT_EQ(std::string(EUnknownProperty("Xyzzy").what()), "unknown property \"Xyzzy\"");
 }
 
+TEST(Assignments, SplitAsEveryFaceTakesThem) {
+  using TPairs = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(ParseAssignments(" ChA.Frequency = 2 MHz ;\n\nChB.Mode=gen;ChA.Phase=\r\n"),
+            (TPairs{{"ChA.Frequency", "2 MHz"}, {"ChB.Mode", "gen"}, {"ChA.Phase", ""}}));
+  EXPECT_EQ(ParseAssignment("ChA.LFM.FreqTop=a=b"), (std::pair<std::string, std::string>{"ChA.LFM.FreqTop", "a=b"}));
+  for (const char* bad : {"ChA.Frequency", " = 5", "ChA.Mode=gen; 2000"}) {
+    try {
+      ParseAssignments(bad);
+      ADD_FAILURE() << bad;
+    } catch (const Exception& e) {
+      EXPECT_NE(std::string(e.what()).find("expected PATH=VALUE, got `"), std::string::npos) << e.what();
+    }
+  }
+}
+
 }  // namespace

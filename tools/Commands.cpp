@@ -174,10 +174,11 @@ std::unique_ptr<TZuGen4> ScratchGenerator(const std::shared_ptr<Sim::TSimPlatfor
 }
 
 std::pair<std::string, std::string> SplitAssignment(const std::string& arg) {
-  const size_t eq = arg.find('=');
-  if (eq == std::string::npos || eq == 0)
-    throw EToolError(ExitUsage, "expected PATH=VALUE, got `" + arg + "` (e.g. ChA.Frequency=2000)");
-  return {arg.substr(0, eq), arg.substr(eq + 1)};
+  try {
+    return ParseAssignment(arg);
+  } catch (const Exception& e) {
+    throw EToolError(ExitUsage, e.what());
+  }
 }
 
 bool Matches(const std::string& pattern, const std::string& path) {

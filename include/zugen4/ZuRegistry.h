@@ -62,6 +62,13 @@ struct TSetOptions {
   bool Force = false;
 };
 
+// "PATH=VALUE" as a face takes it from its user, blanks around either side
+// dropped. Zu::Exception "expected PATH=VALUE, got `...` (e.g.
+// ChA.Frequency=2000)" when no path stands before an `=`.
+ZUGEN_API std::pair<std::string, std::string> ParseAssignment(std::string_view item);
+// Several, separated by `;` or line ends; blank items are skipped.
+ZUGEN_API std::vector<std::pair<std::string, std::string>> ParseAssignments(std::string_view text);
+
 // Several values at once, in the order given (a value refused at its turn is
 // tried again after the others), with automatic update off; then
 // one update when `update` is true and the generator is active. All or

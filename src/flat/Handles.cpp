@@ -778,23 +778,10 @@ int ZUGEN_CALL zg_set_many_flags(zg_gen* gen, const char* const* paths, const ch
 int ZUGEN_CALL zg_preview(zg_gen* gen, const char* assignments, char* buf, size_t size, size_t* needed) {
   return OnGen(gen, [&]() -> int {
     std::vector<std::pair<std::string, std::string>> pairs;
-    const std::string text = assignments ? assignments : "";
-    size_t start = 0;
-    while (start <= text.size()) {
-      size_t end = text.find_first_of(";\n", start);
-      if (end == std::string::npos) end = text.size();
-      std::string item = text.substr(start, end - start);
-      start = end + 1;
-      const size_t first = item.find_first_not_of(" \t\r");
-      if (first == std::string::npos) continue;
-      const size_t eq = item.find('=');
-      if (eq == std::string::npos) return Fail(ZG_ERR_BAD_VALUE, "`" + item.substr(first) + "`: expected PATH=VALUE");
-      auto trim = [](std::string t) {
-        const size_t a = t.find_first_not_of(" \t\r");
-        const size_t b = t.find_last_not_of(" \t\r");
-        return a == std::string::npos ? std::string() : t.substr(a, b - a + 1);
-      };
-      pairs.emplace_back(trim(item.substr(0, eq)), trim(item.substr(eq + 1)));
+    try {
+      pairs = ParseAssignments(assignments ? assignments : "");
+    } catch (const Exception& e) {
+      return Fail(ZG_ERR_BAD_VALUE, e.what());
     }
     return CopyOut(PreviewProps(*gen->Gen, pairs).Text(), buf, size, needed);
   });

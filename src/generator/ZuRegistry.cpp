@@ -402,6 +402,30 @@ void SetAll(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>
 
 }  // namespace
 
+std::pair<std::string, std::string> ParseAssignment(std::string_view item) {
+  auto trim = [](std::string_view t) {
+    const size_t a = t.find_first_not_of(" \t\r");
+    const size_t b = t.find_last_not_of(" \t\r");
+    return a == std::string_view::npos ? std::string() : std::string(t.substr(a, b - a + 1));
+  };
+  const size_t eq = item.find('=');
+  std::string path = trim(item.substr(0, eq));
+  if (eq == std::string_view::npos || path.empty())
+    throw Exception("expected PATH=VALUE, got `" + trim(item) + "` (e.g. ChA.Frequency=2000)");
+  return {std::move(path), trim(item.substr(eq + 1))};
+}
+
+std::vector<std::pair<std::string, std::string>> ParseAssignments(std::string_view text) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  while (!text.empty()) {
+    const size_t end = text.find_first_of(";\n");
+    const std::string_view item = text.substr(0, end);
+    if (item.find_first_not_of(" \t\r") != std::string_view::npos) pairs.push_back(ParseAssignment(item));
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+  }
+  return pairs;
+}
+
 void SetProps(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments, bool update) {
   SetAll(gen, assignments, update, false, false);
 }
