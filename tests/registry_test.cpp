@@ -376,7 +376,7 @@ struct TRefusedText {
 const TRefusedText kRefusedTexts[] = {
     {"ChA.Frequency", "50%", "% does not convert to kHz, the unit of ChA.Frequency"},
     {"ChA.Amplitude", "2MHz", "MHz does not convert to %"},
-    {"ChA.Phase", "1ms", "ms does not convert to deg"},
+    {"ChA.Phase", "1ms", "ms does not convert to deg, the unit of ChA.Phase; give it in deg"},
     {"ChA.Frequency", "2 parsec", "unknown unit \"parsec\"; expected a number in kHz"},
     {"ChA.Frequency", "2 M Hz", "expected a number in kHz"},
     {"ChA.LFM.Tinc0", "5ms", "ChA.LFM.Tinc0 has no unit: give a plain number"},

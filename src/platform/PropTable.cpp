@@ -102,8 +102,8 @@ bool ParseUnit(std::string_view u, TUnit& unit) {
 
 // The units a property in `unit` takes, for messages ("Hz, kHz, MHz, GHz").
 std::string UnitsOf(const TUnit& unit) {
-  if (unit.Quantity == "Hz") return "mHz, Hz, kHz, MHz, GHz";
-  if (unit.Quantity == "s") return "us, ms, s";
+  if (unit.Quantity == "Hz") return "mHz, Hz, kHz, MHz or GHz";
+  if (unit.Quantity == "s") return "us, ms or s";
   return std::string(unit.Quantity);
 }
 
@@ -152,7 +152,7 @@ bool ParseNumber(const TPropInfo& info, std::string_view original, std::string_v
     if (!ParseUnit(info.Unit, own) || own.Quantity != given.Quantity)
       throw EBadValue(info.Path, std::string(original),
                       std::string(rest) + " does not convert to " + info.Unit + ", the unit of " + info.Path +
-                          (ParseUnit(info.Unit, own) ? " (" + UnitsOf(own) + " do)" : std::string()));
+                          (ParseUnit(info.Unit, own) ? "; give it in " + UnitsOf(own) : std::string()));
     if (!ShiftedNumber(number, given.Exponent - own.Exponent, v)) return false;
   }
   // Nothing stores a negative zero: it would read "-0" until saved and loaded.
