@@ -34,8 +34,10 @@ class ModesTest : public SimGenerator {
 TZuGen4ModesCommon M(int m) { return static_cast<TZuGen4ModesCommon>(m); }
 
 // What setting the row's mode on one channel does to the other channel, by
-// the other channel's mode (columns 0..8, then an undefined value 9):
-// '-' leaves it, 'o' forces it off, 'J' pulls it into AB1.
+// the other channel's mode (columns 0..8, then a value naming no mode, the
+// first being ZGMdC_Count): '-' leaves it, 'o' forces it off, 'J' pulls it
+// into AB1. A mode added since has its row and columns in ModeRules, whose
+// shape the compiler checks.
 constexpr const char* kRules[9] = {
     "------o---",  // off
     "------o---",  // gen
@@ -54,7 +56,8 @@ constexpr int kParking = 200;  // a mode with no rule, to start the own channel 
 TEST_F(ModesTest, SettingAModeAppliesTheCompatibilityRulesToTheOtherChannel) {
   for (int ownIsB = 0; ownIsB < 2; ++ownIsB) {
     for (int row = 0; row < 9; ++row) {
-      for (int col = 0; col <= 9; ++col) {
+      for (int column = 0; column <= 9; ++column) {
+        const int col = column < 9 ? column : int{ZGMdC_Count};
         // Channel B never holds A12.
         if ((ownIsB ? row : col) == ZGMdC_ExtModulationA12) continue;
         SCOPED_TRACE(testing::Message() << (ownIsB ? "B" : "A") << " set to " << row << ", other in " << col);
@@ -67,7 +70,7 @@ TEST_F(ModesTest, SettingAModeAppliesTheCompatibilityRulesToTheOtherChannel) {
         Watch();
 
         own->SetMode(M(row));
-        const char rule = kRules[row][col];
+        const char rule = kRules[row][column];
         EXPECT_EQ(own->Mode(), row);
         EXPECT_EQ(other->Mode(), rule == 'o' ? ZGMdC_off : rule == 'J' ? ZGMdC_ExtModulationAB1 : col);
         std::vector<Event> want{{own, false}};

@@ -17,6 +17,7 @@
 #include "zugen4/ZuTypes.h"
 #include "zugen4/extend/ZuEngine.h"
 #include "zugen4/extend/ZuLink.h"
+// new-engine: engine headers
 
 namespace Zu {
 

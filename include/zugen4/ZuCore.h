@@ -21,6 +21,7 @@ enum TZuGen4ModesCommon : uint8_t {
   ZGMdC_ExtModulationAB1 = 6,
   ZGMdC_LFM = 7,
   ZGMdC_DDSMod = 8,
+  // new-engine: modes (append only: the values are wire and file values)
 };
 // How many modes there are; a stored value at or above it names none.
 inline constexpr unsigned ZGMdC_Count = 9;

@@ -27,6 +27,7 @@ constexpr TZuGen4ModeRule kRules[] = {
      "sweep: the other channel may only be off, generate, sweep or key (DDSMod)"},
     {ZGMdC_DDSMod, false, false, "...x..x...",
      "keying (DDSMod): the other channel may not modulate internally nor run joint external modulation (AB1)"},
+    // new-engine: mode rows
 };
 static_assert(std::size(kRules) == ZGMdC_Count);
 

@@ -33,6 +33,7 @@ inline const std::vector<TPropEnumerator>& ModeNames() {
       {ZGMdC_ExtModulationAB1, "ZGMdC_ExtModulationAB1", {"extmodAB1"}},
       {ZGMdC_LFM, "ZGMdC_LFM", {"sweep"}},
       {ZGMdC_DDSMod, "ZGMdC_DDSMod", {"keying"}},
+      // new-engine: mode names
   });
   return names;
 }
