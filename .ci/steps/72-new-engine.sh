@@ -13,6 +13,9 @@ mkdir -p "$scratch"
 git clone -q "$root" "$scratch/src"
 cd "$scratch/src"
 scripts/new-engine Demo
+# What it wrote keeps the house rules: layers, and the format.
+bash .ci/steps/11-layers.sh
+clang-format --dry-run --Werror $(git ls-files --modified --others --exclude-standard '*.h' '*.cpp')
 
 if command -v ccache >/dev/null; then
   export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache
@@ -34,7 +37,8 @@ props=$("$zugen4" --sim --state "$state" props Demo)
 for path in ChA.Demo.Offset ChA.Demo.Sync ChB.Demo.Offset ChB.Demo.Sync; do
   grep -q "^$path\b" <<<"$props" || fail "no property $path in: $props"
 done
-grep -q 'ZGMdC_Demo' <<<"$("$zugen4" --sim --state "$state" props ChA.Mode)" || fail "ChA.Mode has no enumerator ZGMdC_Demo"
+modes=$("$zugen4" --sim --state "$state" props ChA.Mode)
+grep -q '{.*[{ ]Demo[,}]' <<<"$modes" || fail "ChA.Mode has no enumerator Demo: $modes"
 
 # Its row of the mode rules: joint external modulation (AB1) needs both channels.
 "$zugen4" --sim --state "$state" set ChB.Mode=extmodAB1 >/dev/null

@@ -166,7 +166,7 @@ TEST_F(Panel, SetupListsEveryPropertyWithItsMetadata) {
       EXPECT_EQ(p["value"], 1000);
     }
     if (p["path"] == "ChA.Mode") {
-      EXPECT_EQ(p["enumerators"].size(), 9u);
+      EXPECT_EQ(p["enumerators"].size(), size_t{Zu::ZGMdC_Count});
       // The names people use, for the page to show.
       EXPECT_EQ(p["enumerators"][int{Zu::ZGMdC_LFM}]["aliases"], json::array({"sweep"}));
       EXPECT_EQ(p["rangeNote"], "ZGMdC_ExtModulationA12 on channel A only");
