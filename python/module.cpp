@@ -314,6 +314,7 @@ class TPyGen {
       d["enumerators"] = enums;
       d["stored"] = p.Stored;
       d["read_only"] = p.ReadOnly;
+      d["host_option"] = p.HostOption;
       d["description"] = p.Description;
       out.append(d);
     }

@@ -41,6 +41,7 @@ def test_two_generators_keep_their_own_setups():
 def test_every_path_is_an_attribute_that_reads_and_takes_its_value_back(gen):
     props = zugen4.Generator.properties()
     assert len(props) > 50
+    assert [p["path"] for p in props if p["host_option"]] == ["AutoUpdate"]
     for p in props:
         node = gen
         *parents, name = p["path"].split(".")

@@ -482,7 +482,8 @@ class Generator:
 
     @staticmethod
     def properties():
-        """Every property: dicts with path, kind, unit, range, enumerators, description."""
+        """Every property: dicts with path, kind, unit, range, enumerators, description,
+        stored, read_only and host_option (the host's own setting, not the instrument's: AutoUpdate)."""
         return [dict(p) for p in _PROPS.values()]
 
     def activate(self):
