@@ -417,12 +417,10 @@ TResult TPanelApi::GetSetup() const {
     }
     props.push_back(std::move(p));
   }
-  return Json(200, {{"properties", props},
-                    {"link", LinkState(FGen)},
-                    {"modes", Modes(FGen)},
-                    {"engines", Engines(FGen)},
-                    {"genFreq", FGen.GenFreq()},
-                    {"lastEvent", FHub.LastId()}});
+  json answer = {{"properties", props},      {"link", LinkState(FGen)},   {"modes", Modes(FGen)},
+                 {"engines", Engines(FGen)}, {"genFreq", FGen.GenFreq()}, {"lastEvent", FHub.LastId()}};
+  if (!FGen.Active() && !FClosedInstrument.empty()) answer["instrument"] = json::parse(FClosedInstrument);
+  return Json(200, answer);
 }
 
 void TPanelApi::PublishModes() {
@@ -450,6 +448,7 @@ TResult TPanelApi::PostSetup(std::string_view body) {
     if (FGen.Active() != wasActive) {
       json answer = json::parse(r.Body);
       answer["instrument"] = InstrumentAfter(seq);
+      FClosedInstrument = FGen.Active() ? std::string() : answer["instrument"].dump();
       r = Json(200, answer);
       // Every page shows it, not only the one that switched.
       FHub.Publish("instrument", answer["instrument"].dump());

@@ -85,6 +85,9 @@ class TPanelApi {
   TFrameLog* FFrames;
   std::function<void()> FChanged;
   std::function<std::string()> FInstrumentState;
+  // What the link's last closing left the instrument doing, for pages opened
+  // (or reloaded) while it stays closed, as JSON text; empty while it is open.
+  std::string FClosedInstrument;
   uint64_t FFramesSeen = 0;
   std::vector<std::string> FPendingModes;
   TChModeChangeEvent FOldModeChange;

@@ -246,6 +246,10 @@ try {
   assert.match(left, /The link is closed; sent on closing: reset\./);
   assert.match(left, /channel A: output off/);
   await page.screenshot({path: screenshot.replace(/\.png$/, '-off.png')});
+  // A page loaded while the link stays closed shows it too.
+  await page.reload();
+  await page.waitForSelector('#instrument:not([hidden])');
+  assert.equal(await page.$eval('#instrument', e => e.textContent), left);
   done = posted();
   await page.click('#active');
   assert.equal((await done).status(), 200);

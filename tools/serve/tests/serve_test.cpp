@@ -362,9 +362,11 @@ TEST_F(Panel, SwitchingTheLinkSaysWhatTheInstrumentDoes) {
             "The link is closed; sent on closing: reset. Nothing more is sent until the link opens again.");
   EXPECT_NE(off["instrument"]["state"].get<std::string>().find("channel A: output off"), std::string::npos);
   EXPECT_EQ(events.Await([](auto& t, auto&) { return t == "instrument"; }), off["instrument"]);  // to every page
-  // Nothing switched, nothing to tell.
+  // Nothing switched, nothing to tell; a page opened now still learns it.
   EXPECT_FALSE(json::parse(Post(R"({"Active":false})")->body).contains("instrument"));
+  EXPECT_EQ(json::parse(Client().Get("/api/setup", Auth())->body)["instrument"], off["instrument"]);
   const json on = json::parse(Post(R"({"Active":true})")->body);
+  EXPECT_FALSE(json::parse(Client().Get("/api/setup", Auth())->body).contains("instrument"));
   EXPECT_TRUE(on["instrument"]["active"]);
   EXPECT_NE(on["instrument"]["state"].get<std::string>().find("channel A: output on"), std::string::npos);
 }

@@ -638,6 +638,8 @@ async function start() {
   $('#instrument-close').addEventListener('click', () => { $('#instrument').hidden = true; });
   const {status, data} = await api('GET', '/api/setup');
   if (status !== 200) { notice(data.message || 'the panel did not answer', true); return; }
+  // Opened (or reloaded) while the link is closed: what its closing left.
+  showInstrument(data.instrument || null);
   build(data);
   const frames = await api('GET', '/api/frames');
   if (frames.status === 200) addFrames(frames.data.frames);
