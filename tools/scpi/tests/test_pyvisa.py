@@ -73,6 +73,15 @@ def resets_after(server, mark):
     return sum(1 for line in server.lines[mark:] if line.endswith(" reset"))
 
 
+def await_line(server, mark, text, seconds=10):
+    """The trace reaches us through a pipe and a thread, after the answer to
+    *OPC? may have: wait for the line that ends what is awaited."""
+    deadline = time.monotonic() + seconds
+    while not any(text in line for line in server.lines[mark:]) and time.monotonic() < deadline:
+        time.sleep(0.01)
+    assert any(text in line for line in server.lines[mark:]), text
+
+
 def test_idn(inst):
     maker, model, serial, version = inst.query("*IDN?").split(",")
     assert (maker, serial) == ("ZuGen4", "SIM")
@@ -83,8 +92,8 @@ def test_a_mode_with_its_parameters_is_one_update(server, inst):
     mark = len(server.lines)
     inst.write("SOUR1:MODE IMOD;FM:DEV 20 KHZ;FM:INT:FREQ 500;:SOUR1:MOD:TYPE FREQ;SHAP TRIANGLE;:SOUR1:AMPL 80")
     assert inst.query("*OPC?") == "1"
+    await_line(server, mark, "intmod start")
     assert resets_after(server, mark) == 1
-    assert any("intmod start" in line for line in server.lines[mark:])
     assert inst.query("MODE?;FM:DEV?;FM:INT:FREQ?;:MOD:SHAP?;:AMPL?") == "IMOD;20000;500;TRIANGLE;80"
     assert inst.query("SYST:PROP? \"ChA.IntModulation.Fm\"") == "500"
 
