@@ -600,10 +600,7 @@ void AddCommands(CLI::App& app, TToolContext& ctx, std::istream* in, bool nested
       plan.Steps.back().Text = "reset";
       return PrintPlan(ctx, plan);
     }
-    TZuGen4& gen = ctx.Device();
-    gen.ResetGen();
-    auto defaults = ScratchGenerator(std::make_shared<Sim::TSimPlatform>());
-    defaults->CopySetupTo(gen);
+    ResetToDefaults(ctx.Device());
     ctx.SaveState();
   });
 

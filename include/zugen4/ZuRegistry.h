@@ -93,6 +93,11 @@ ZUGEN_API void SetProps(TZuGen4& gen, const std::vector<std::pair<std::string, s
 ZUGEN_API void SetWholeSetup(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments,
                              bool update = true);
 
+// What a face's reset does: the setup of a generator made afresh (through
+// CopySetupTo), then, while linked, the reset command, unless the update the
+// defaults brought (automatic update on) began with it already.
+ZUGEN_API void ResetToDefaults(TZuGen4& gen);
+
 // Raises EUnsendableSetup when the present setup cannot be sent (an engine
 // refuses it while planning), or when it holds a value the instrument cannot
 // take at all (a mode or enumerator that names nothing, a channel frequency

@@ -19,6 +19,7 @@
 #include "platform/PropTable.h"
 #include "platform/ZuFileStream.h"
 #include "zugen4/Zugen4.hpp"
+#include "zugen4/sim/SimInstrument.h"
 
 namespace Zu {
 
@@ -454,6 +455,26 @@ TZuGen4Plan CheckSendable(const TZuGen4& gen) {
                                  FormatPropValue(DescribeProperty(gen, "GenFreq"), gen.GenFreq()) + " MHz can produce");
   }
   return gen.PlanUpdate();
+}
+
+void ResetToDefaults(TZuGen4& gen) {
+  const Sim::TSimPlatform sim;  // never opened
+  TZuGen4 defaults;
+  defaults.SetPlatform(sim.Platform());
+  int updates = 0;
+  const TNotifyEvent old = gen.AfterUpdate;
+  gen.AfterUpdate = [&](TObject* sender) {
+    ++updates;
+    if (old) old(sender);
+  };
+  try {
+    defaults.CopySetupTo(gen);
+  } catch (...) {
+    gen.AfterUpdate = old;
+    throw;
+  }
+  gen.AfterUpdate = old;
+  if (gen.Active() && updates == 0) gen.ResetGen();
 }
 
 void SetWholeSetup(TZuGen4& gen, const std::vector<std::pair<std::string, std::string>>& assignments, bool update) {

@@ -496,13 +496,7 @@ TResult TPanelApi::PostReset() {
   FPendingModes.clear();
   const uint64_t seq = FFrames ? FFrames->LastSeq() : 0;
   try {
-    // As the tool's reset: the defaults of a generator made afresh, and the
-    // reset command. A generator that updates by itself has sent it with
-    // the defaults' update already (every update begins with it).
-    TUpdateCounter updates(FGen);
-    const TScratch defaults;
-    defaults.Gen.CopySetupTo(FGen);
-    if (FGen.Active() && updates.Count() == 0) FGen.ResetGen();
+    ResetToDefaults(FGen);
   } catch (const Exception& e) {
     // The defaults are in place by now: every page and the state file
     // learn of them, though the instrument did not.
